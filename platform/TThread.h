@@ -1,0 +1,55 @@
+// TThread: the worker-thread class the link is built on, with calls synchronised into the main thread.
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+enum TThreadPriority { tpNormal, tpHighest };
+
+// A thread object. Derived classes override Execute. A derived destructor must end the thread
+// (TerminateAndWait) before its own members go away, because the base destructor runs too late for that.
+class TThread {
+public:
+    explicit TThread(bool CreateSuspended);
+    TThread(const TThread&) = delete;
+    TThread& operator=(const TThread&) = delete;
+    virtual ~TThread();
+
+    void Resume();
+    void Terminate();
+    bool Terminated() const;
+    bool Suspended() const;
+    bool Finished() const;
+    // Waits for the thread's end and returns ReturnValue. On the main thread it keeps serving Synchronize
+    // calls (and nothing else) while it waits.
+    int WaitFor();
+    int GetReturnValue() const;
+    void SetPriority(TThreadPriority priority);
+    TThreadPriority GetPriority() const;
+
+protected:
+    virtual void Execute() = 0;
+    // Runs `method` on the main thread while this thread waits for it. An exception thrown by `method`
+    // is carried back and rethrown here. On the main thread itself it just calls `method`.
+    void Synchronize(const std::function<void()>& method);
+    void SetReturnValue(int value);
+    // Terminate, resume if suspended, WaitFor: for derived destructors.
+    void TerminateAndWait();
+
+private:
+    struct State;
+    State* Self;
+};
+
+// The main thread's side of Synchronize.
+namespace ThreadSync {
+// The thread that calls this becomes the main thread (by default the first thread that uses TThread).
+void SetMainThread();
+bool IsMainThread();
+// Called (from any thread) whenever a Synchronize call is queued; the application installs a hook that
+// wakes its event loop, which then calls CheckSynchronize. Tests install their own.
+void SetWakeMainThread(std::function<void()> wake);
+// Runs the queued Synchronize calls on the main thread; waits up to `timeout` for one to arrive when
+// none is queued. Returns true when at least one call ran.
+bool CheckSynchronize(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+} // namespace ThreadSync

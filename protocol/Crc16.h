@@ -1,0 +1,6 @@
+// Crc16: the 16-bit check of both frame layouts (bit-serial, polynomial 0x1021, no trailing zero bits).
+#pragma once
+
+#include <cstdint>
+
+std::uint16_t Crc16(std::uint16_t initial, const std::uint8_t* data, std::uint16_t count);
