@@ -4,3 +4,5 @@
 #include <cstdint>
 
 std::uint16_t Crc16(std::uint16_t initial, const std::uint8_t* data, std::uint16_t count);
+// The same check computed bit by bit, most significant bit first: the definition Crc16 must match.
+std::uint16_t Crc16BitSerial(std::uint16_t initial, const std::uint8_t* data, std::uint16_t count);

@@ -49,5 +49,9 @@ using FrameHandler = std::function<void(const DeviceFrame& frame)>;
 // An exception from the handler leaves that frame and all later bytes in the buffer and passes on.
 void ScanFrames(ByteBuffer& buffer, const FrameHandler& handler);
 
+// The most data words a PageFrame can carry: its check covers 11 + 2n bytes, and Crc16 counts at most 65535.
+inline constexpr std::size_t MaxPageDataWords = 32762;
+
 // The PageFrame answering a request's PageWord with `page`: 0x55, 3, PageWord, Head, Data, Crc16.
+// Throws std::length_error when the page holds more than MaxPageDataWords words.
 ByteBuffer BuildPageFrame(std::uint16_t PageWord, const TVarLoadPage& page);
