@@ -4,6 +4,8 @@
 #include "platform/TThread.h"
 #include "platform/Win32Api.h"
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -12,6 +14,13 @@ using TNotifyEvent = std::function<void(TThread* Sender)>;
 
 class TComConnector : public TThread {
 public:
+    // Pause between two open attempts while no port is open.
+    static constexpr std::chrono::milliseconds kOpenRetry{100};
+    // Pause before a line watch that failed to start is tried again.
+    static constexpr std::chrono::milliseconds kLineWatchRetry{100};
+    // Return value of a thread that ended on Shutdown.
+    static constexpr int kStoppedReturnValue = -10;
+
     explicit TComConnector(bool CreateSuspended);
     ~TComConnector() override;
 
@@ -32,12 +41,22 @@ protected:
 
 private:
     void OpenPort();
+    bool OpenAndConfigure();
     void ClosePort();
     void CheckLine();
+    void WatchLine();
+    void CallHook(const TNotifyEvent& hook);
 
     enum { StopEvent, ReconnectEvent, LineEvent, LineCheckEvent, EventCount };
     HANDLE Events[EventCount];
     HANDLE FPortHandle = INVALID_HANDLE_VALUE;
     std::string FPortName;
     bool FDsrActive = false;
+    // Set by the destructor: the thread leaves without a port step, the destructor closes the port.
+    std::atomic<bool> Destroying{false};
+    // The line watch's record and event mask. Members, so that a watch completing or being aborted by
+    // the port's closing after the thread body has returned still writes into live memory.
+    OVERLAPPED LineWatch{};
+    DWORD LineEventMask = 0;
+    bool LineWatchPending = false;
 };
