@@ -10,6 +10,8 @@
 struct TVarLoadPage {
     std::array<std::uint8_t, 8> Head{};
     std::vector<std::uint16_t> Data;
+
+    friend bool operator==(const TVarLoadPage&, const TVarLoadPage&) = default;
 };
 
 using TPageMap = std::map<std::int32_t, TVarLoadPage>;
@@ -21,6 +23,8 @@ struct UpdatePackage {
     TPageMap PageMap;
     std::vector<std::uint16_t> HwRevisions;
     std::vector<std::uint16_t> SwVersions;
+
+    friend bool operator==(const UpdatePackage&, const UpdatePackage&) = default;
 };
 
 // The page stored under `PageNumber`; throws std::out_of_range when the package has no such page.
