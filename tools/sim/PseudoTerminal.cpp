@@ -1,0 +1,138 @@
+// Pseudo-terminal master with the instrument's line settings, and its publication as a virtual port.
+#include "tools/sim/PseudoTerminal.h"
+
+#include "platform/VirtualPorts.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+// The target of the link at `path`, or empty when it is no link (errno tells why).
+std::string ReadLink(const std::string& path) {
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    if (n < 0) {
+        return {};
+    }
+    return std::string(target, static_cast<std::size_t>(n));
+}
+
+} // namespace
+
+bool PseudoTerminal::Open(std::string& error) {
+    Close();
+    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = SystemError("cannot create a pseudo-terminal");
+        return false;
+    }
+    char name[PATH_MAX];
+    if (::grantpt(fd) != 0 || ::unlockpt(fd) != 0 || ::ptsname_r(fd, name, sizeof name) != 0) {
+        error = SystemError("cannot unlock the pseudo-terminal");
+        ::close(fd);
+        return false;
+    }
+    // Settings made through the master apply to the slave, so the program finds the instrument's line
+    // even before it sets its own.
+    termios settings{};
+    if (::tcgetattr(fd, &settings) == 0) {
+        ::cfmakeraw(&settings);
+        ::cfsetispeed(&settings, B115200);
+        ::cfsetospeed(&settings, B115200);
+        settings.c_cflag = (settings.c_cflag & ~static_cast<tcflag_t>(CSIZE | PARENB)) | CS8 | CSTOPB | CLOCAL |
+                           CREAD;
+        ::tcsetattr(fd, TCSANOW, &settings);
+    }
+    // A master whose slave was never opened reports no hang-up, so a slave that has not been opened yet
+    // could not be told from an open one. One brief opening before the port is published puts the pair
+    // into the "other side closed" state that every later closing returns it to.
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        error = SystemError(std::string("cannot open ") + name);
+        ::close(fd);
+        return false;
+    }
+    ::close(slave);
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    master_ = fd;
+    slavePath_ = name;
+    return true;
+}
+
+void PseudoTerminal::Close() {
+    if (master_ >= 0) {
+        ::close(master_);
+        master_ = -1;
+    }
+    slavePath_.clear();
+}
+
+bool PseudoTerminal::SlaveIsOpen() const {
+    pollfd p{master_, POLLIN, 0};
+    if (::poll(&p, 1, 0) < 0) {
+        return false;
+    }
+    return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
+}
+
+void PseudoTerminal::Discard() const { ::tcflush(master_, TCIOFLUSH); }
+
+bool PublishedPort::Publish(const std::string& name, const std::string& target, std::string& error) {
+    std::string folderError;
+    if (!VirtualPorts::EnsureFolder(folderError)) {
+        error = "cannot use the virtual port folder: " + folderError;
+        return false;
+    }
+    const std::string path = VirtualPorts::Folder() + "/" + name;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && path != linkPath_) {
+        if (!S_ISLNK(info.st_mode)) {
+            error = path + " exists and is not a link; choose another --port name";
+            return false;
+        }
+        const std::string old = ReadLink(path);
+        struct stat targetInfo {};
+        if (::stat(path.c_str(), &targetInfo) == 0) {
+            error = "the virtual port " + path + " is in use (it points at " + old +
+                    "); choose another --port name";
+            return false;
+        }
+    }
+    // A new link under a temporary name renamed over the old one: the name never points nowhere.
+    const std::string temporary = path + ".new." + std::to_string(::getpid());
+    ::unlink(temporary.c_str());
+    if (::symlink(target.c_str(), temporary.c_str()) != 0) {
+        error = SystemError("cannot create the link " + temporary);
+        return false;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = SystemError("cannot create the link " + path);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    linkPath_ = path;
+    target_ = target;
+    return true;
+}
+
+void PublishedPort::Remove() {
+    if (linkPath_.empty()) {
+        return;
+    }
+    if (ReadLink(linkPath_) == target_) {
+        ::unlink(linkPath_.c_str());
+    }
+    linkPath_.clear();
+    target_.clear();
+}
