@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::uint8_t control = data[0];
     const std::size_t delivery = 1 + (control & 0x3F); // 1 to 64 bytes per delivery
-    const unsigned failEvery = control >> 6;            // 0: the handler never fails
+    const unsigned failEvery = control >> 6;           // 0: the handler never fails
     ++data;
     --size;
 
@@ -95,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(failed == modelFailed);
         // Only the front is ever removed: what is left is the tail of what was there.
         Require(buffer.size() <= before.size());
-        Require(std::equal(buffer.begin(), buffer.end(), before.end() - static_cast<std::ptrdiff_t>(buffer.size())));
+        Require(std::equal(buffer.begin(), buffer.end(),
+                           before.end() - static_cast<std::ptrdiff_t>(buffer.size())));
         if (!failed && before.size() >= DeviceFrameSize) {
             Require(buffer.size() < DeviceFrameSize);
         }

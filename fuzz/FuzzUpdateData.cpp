@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(p.PageMap.size() == r.PageCount);
     const std::size_t words = (p.PageRecordSize - 8) / 2;
     // Everything the package holds came from the input.
-    Require(26 + 2 * (p.HwRevisions.size() + p.SwVersions.size()) + 2 + r.PageCount * (8 + 2 * words) <= size);
+    Require(26 + 2 * (p.HwRevisions.size() + p.SwVersions.size()) + 2 + r.PageCount * (8 + 2 * words) <=
+            size);
     std::int32_t expected = 0;
     for (const auto& [key, page] : p.PageMap) {
         Require(key == expected++);

@@ -1,4 +1,5 @@
-// Fuzz target: the update file reader over a real file must agree with the reader over the same bytes in memory.
+// Fuzz target: the update file reader over a real file must agree with the reader over the same bytes in
+// memory.
 #include "package/UpdateFile.h"
 
 #include <cstddef>
@@ -22,7 +23,8 @@ void Require(bool condition) {
 class ScratchFile {
 public:
     ScratchFile()
-        : path_((std::filesystem::temp_directory_path() / ("pw-fuzz-" + std::to_string(getpid()) + ".fwu")).string()) {}
+        : path_((std::filesystem::temp_directory_path() / ("pw-fuzz-" + std::to_string(getpid()) + ".fwu"))
+                    .string()) {}
     ~ScratchFile() { std::remove(path_.c_str()); }
     const std::string& Path() const { return path_; }
 

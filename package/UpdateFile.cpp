@@ -30,7 +30,9 @@ constexpr std::uint8_t Signature[10] = {'B', 'O', 'O', 'T', '_', 'F', 'I', 'L', 
 
 struct BadFormat {};
 
-std::uint16_t Word(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] | (at[1] << 8)); }
+std::uint16_t Word(const std::uint8_t* at) {
+    return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
+}
 
 // The bytes of a file held in memory, handed out front to back.
 class MemoryCursor {
@@ -124,8 +126,7 @@ void CopyWords(const std::uint8_t* from, std::uint16_t* to, std::size_t count) {
 
 // Reads a package from `cursor`, whose source holds `size` bytes. Every check is made before anything is
 // reserved, and throws BadFormat; the result is built aside, so a refusal leaves no partial package.
-template <class Cursor>
-UpdateFileResult Parse(Cursor& cursor, std::uint64_t size) {
+template <class Cursor> UpdateFileResult Parse(Cursor& cursor, std::uint64_t size) {
     if (size < HeaderSize) {
         throw BadFormat{};
     }
@@ -193,7 +194,9 @@ UpdateFileResult Failure(std::string text) {
     return result;
 }
 
-std::string ErrorText(int code) { return std::generic_category().message(code); }
+std::string ErrorText(int code) {
+    return std::generic_category().message(code);
+}
 
 std::string OpenError(const std::string& path, const std::string& reason) {
     return "Cannot open file \"" + path + "\". " + reason;

@@ -117,7 +117,8 @@ ByteBuffer MakeUpdateData(const UpdateFileSpec& spec) {
 void WriteUpdateFile(const std::string& path, const UpdateFileSpec& spec) {
     const ByteBuffer data = MakeUpdateData(spec);
     const auto fail = [&path](int code) {
-        throw std::runtime_error("Cannot write file \"" + path + "\". " + std::generic_category().message(code));
+        throw std::runtime_error("Cannot write file \"" + path + "\". " +
+                                 std::generic_category().message(code));
     };
     errno = 0;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);

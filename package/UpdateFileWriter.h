@@ -29,10 +29,10 @@ struct UpdateFileSpec {
     std::size_t TrailingBytes = 0; // extra 0xFF bytes after the pages (and after the padding)
 
     // Malformed files for tests.
-    bool BadMagic = false;                             // "boot_file" instead of "BOOT_FILE"
-    std::optional<std::uint16_t> HwCountOverride;      // header HwCount differs from the list written
-    std::optional<std::uint16_t> SwCountOverride;      // header SwCount differs from the list written
-    std::size_t Truncate = 0;                          // bytes cut from the end of the finished file
+    bool BadMagic = false;                        // "boot_file" instead of "BOOT_FILE"
+    std::optional<std::uint16_t> HwCountOverride; // header HwCount differs from the list written
+    std::optional<std::uint16_t> SwCountOverride; // header SwCount differs from the list written
+    std::size_t Truncate = 0;                     // bytes cut from the end of the finished file
 };
 
 // The bytes of one page record as the writer lays it out: 8 head bytes and W data words, where

@@ -83,7 +83,8 @@ void ScanFrames(ByteBuffer& buffer, const FrameHandler& handler) {
 ByteBuffer BuildPageFrame(std::uint16_t PageWord, const TVarLoadPage& page) {
     const std::size_t words = page.Data.size();
     if (words > MaxPageDataWords) {
-        throw std::length_error("A page of " + std::to_string(words) + " data words is too long for a page frame.");
+        throw std::length_error("A page of " + std::to_string(words) +
+                                " data words is too long for a page frame.");
     }
     ByteBuffer frame(PageFrameOverhead + 2 * words);
     frame[0] = FrameStart;

@@ -90,7 +90,10 @@ void ReadWholeFile(benchmark::State& state) {
     }
     SetBytes(state, std::filesystem::file_size(path));
 }
-BENCHMARK(ReadWholeFile)->Arg(BenchFiles::SmallRecord)->Arg(BenchFiles::LargeRecord)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReadWholeFile)
+    ->Arg(BenchFiles::SmallRecord)
+    ->Arg(BenchFiles::LargeRecord)
+    ->Unit(benchmark::kMillisecond);
 
 void ReadUpdateFileBench(benchmark::State& state) {
     const std::string& path = BenchFiles::Get(static_cast<std::uint16_t>(state.range(0)));
@@ -105,7 +108,10 @@ void ReadUpdateFileBench(benchmark::State& state) {
     }
     SetBytes(state, std::filesystem::file_size(path));
 }
-BENCHMARK(ReadUpdateFileBench)->Name("ReadUpdateFile")->Arg(BenchFiles::SmallRecord)->Arg(BenchFiles::LargeRecord)
+BENCHMARK(ReadUpdateFileBench)
+    ->Name("ReadUpdateFile")
+    ->Arg(BenchFiles::SmallRecord)
+    ->Arg(BenchFiles::LargeRecord)
     ->Unit(benchmark::kMillisecond);
 
 // Both reads alternated in one loop, so that the ratio compares like with like (same cache, same load).
@@ -134,7 +140,9 @@ void ReaderOverWholeRead(benchmark::State& state) {
     state.counters["reader_ms"] = ms(reader);
     state.counters["ratio"] = ms(reader) / ms(whole);
 }
-BENCHMARK(ReaderOverWholeRead)->Arg(BenchFiles::SmallRecord)->Arg(BenchFiles::LargeRecord)
+BENCHMARK(ReaderOverWholeRead)
+    ->Arg(BenchFiles::SmallRecord)
+    ->Arg(BenchFiles::LargeRecord)
     ->Unit(benchmark::kMillisecond);
 
 // The reader's peak memory, measured by bench-read-peak in a fresh process.
@@ -163,8 +171,9 @@ void ReaderPeakMemory(benchmark::State& state) {
         double fileMiB = 0;
         double before = 0;
         std::size_t pages = 0;
-        if (!in || std::fscanf(in.get(), "file_MiB=%lf peak_before_MiB=%lf peak_MiB=%lf limit_MiB=%lf pages=%zu",
-                               &fileMiB, &before, &peak, &limit, &pages) != 5) {
+        if (!in ||
+            std::fscanf(in.get(), "file_MiB=%lf peak_before_MiB=%lf peak_MiB=%lf limit_MiB=%lf pages=%zu",
+                        &fileMiB, &before, &peak, &limit, &pages) != 5) {
             state.SkipWithError("cannot read bench-read-peak's report");
             break;
         }
@@ -173,7 +182,10 @@ void ReaderPeakMemory(benchmark::State& state) {
     state.counters["limit_MiB"] = limit;
     state.counters["peak_over_limit"] = peak / limit;
 }
-BENCHMARK(ReaderPeakMemory)->Arg(BenchFiles::SmallRecord)->Arg(BenchFiles::LargeRecord)->Iterations(3)
+BENCHMARK(ReaderPeakMemory)
+    ->Arg(BenchFiles::SmallRecord)
+    ->Arg(BenchFiles::LargeRecord)
+    ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 
 // A received stream: good frames with noise between them, a false start (0x55 without a good check) in
@@ -192,8 +204,8 @@ ByteBuffer FrameStream(std::size_t bytes) {
         if (page % 8 == 0) {
             stream.push_back(FrameStart);
         }
-        const DeviceFrame frame = MakeDeviceFrame(page % 2 == 0 ? FramePageRequest : FrameProgress, 0x1A05, 1000,
-                                                  5, 2, static_cast<std::uint16_t>(page & 0x0FFF));
+        const DeviceFrame frame = MakeDeviceFrame(page % 2 == 0 ? FramePageRequest : FrameProgress, 0x1A05,
+                                                  1000, 5, 2, static_cast<std::uint16_t>(page & 0x0FFF));
         stream.insert(stream.end(), frame.Bytes.begin(), frame.Bytes.end());
         ++page;
     }

@@ -52,8 +52,9 @@ int main(int argc, char** argv) {
     const double fileMiB = static_cast<double>(std::filesystem::file_size(argv[1])) / (1024.0 * 1024.0);
     const double peakMiB = static_cast<double>(after) / 1024.0;
     const double limitMiB = 1.5 * fileMiB + 30.0;
-    std::printf("file_MiB=%.1f peak_before_MiB=%.1f peak_MiB=%.1f limit_MiB=%.1f pages=%zu ru_maxrss_MiB=%.1f\n",
-                fileMiB, static_cast<double>(before) / 1024.0, peakMiB, limitMiB, r.Package.PageMap.size(),
-                static_cast<double>(MaxRssKiB()) / 1024.0);
+    std::printf(
+        "file_MiB=%.1f peak_before_MiB=%.1f peak_MiB=%.1f limit_MiB=%.1f pages=%zu ru_maxrss_MiB=%.1f\n",
+        fileMiB, static_cast<double>(before) / 1024.0, peakMiB, limitMiB, r.Package.PageMap.size(),
+        static_cast<double>(MaxRssKiB()) / 1024.0);
     return peakMiB <= limitMiB ? 0 : 3;
 }

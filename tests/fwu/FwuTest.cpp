@@ -79,8 +79,9 @@ protected:
 
 TEST_F(Fwu, InfoShowsHeaderAndSortedLists) {
     const std::string file = Path("a.fwu");
-    const ToolRun made = Tool({"make", file, "--pages", "9", "--record-size", "41", "--hw-major", "3", "--hw-minor",
-                           "0x3E8", "--hw", "5,12,3", "--sw", "0x1A05,1.2.0.0,0.0.0.0,15.15.15.15"});
+    const ToolRun made =
+        Tool({"make", file, "--pages", "9", "--record-size", "41", "--hw-major", "3", "--hw-minor", "0x3E8",
+              "--hw", "5,12,3", "--sw", "0x1A05,1.2.0.0,0.0.0.0,15.15.15.15"});
     ASSERT_EQ(made.Status, 0) << made.Err;
     const ToolRun info = Tool({"info", file});
     EXPECT_EQ(info.Status, 0) << info.Err;
@@ -107,9 +108,10 @@ TEST_F(Fwu, InfoShowsHeaderAndSortedLists) {
 
 TEST_F(Fwu, MadeFileReadsBackWithTheGivenContents) {
     const std::string file = Path("b.fwu");
-    ASSERT_EQ(Tool({"make", file, "--pages=20", "--record-size=200", "--hw=", "--sw", "0xFFFF", "--pattern", "7"})
-                  .Status,
-              0);
+    ASSERT_EQ(
+        Tool({"make", file, "--pages=20", "--record-size=200", "--hw=", "--sw", "0xFFFF", "--pattern", "7"})
+            .Status,
+        0);
     const UpdateFileResult r = ReadUpdateFile(file);
     ASSERT_TRUE(r.Ok) << r.Error;
     UpdateFileSpec spec;
@@ -149,7 +151,8 @@ TEST_F(Fwu, ImageIsCutIntoPagesAndPaddedWithFF) {
     expected.resize(3 * 108, 0xFF);
     EXPECT_EQ(pages, expected);
 
-    const ToolRun tooSmall = Tool({"make", Path("d.fwu"), "--image", imagePath, "--record-size", "108", "--pages", "2"});
+    const ToolRun tooSmall =
+        Tool({"make", Path("d.fwu"), "--image", imagePath, "--record-size", "108", "--pages", "2"});
     EXPECT_EQ(tooSmall.Status, 1);
     EXPECT_NE(tooSmall.Err.find("250 bytes"), std::string::npos) << tooSmall.Err;
 }
@@ -185,7 +188,9 @@ TEST_P(FwuMalformed, InfoRefusesWithTheReadersError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FwuMalformed, testing::ValuesIn(kMalformed),
-                         [](const testing::TestParamInfo<MalformedCase>& p) { return std::string(p.param.Name); });
+                         [](const testing::TestParamInfo<MalformedCase>& p) {
+                             return std::string(p.param.Name);
+                         });
 
 TEST_F(Fwu, InfoOnMissingFileGivesTheOpenError) {
     const std::string file = Path("missing.fwu");
@@ -226,7 +231,9 @@ TEST_P(FwuUsage, ExitsWithStatus2AndSaysWhy) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FwuUsage, testing::ValuesIn(kUsage),
-                         [](const testing::TestParamInfo<UsageCase>& p) { return std::string(p.param.Name); });
+                         [](const testing::TestParamInfo<UsageCase>& p) {
+                             return std::string(p.param.Name);
+                         });
 
 TEST_F(Fwu, HelpForEachCommand) {
     for (const std::vector<std::string>& args :

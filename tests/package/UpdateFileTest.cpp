@@ -17,12 +17,13 @@
 
 namespace {
 
-template <class Case>
-std::string CaseName(const testing::TestParamInfo<Case>& param) {
+template <class Case> std::string CaseName(const testing::TestParamInfo<Case>& param) {
     return param.param.Name;
 }
 
-UpdateFileResult Read(const ByteBuffer& bytes) { return ReadUpdateData(bytes.data(), bytes.size()); }
+UpdateFileResult Read(const ByteBuffer& bytes) {
+    return ReadUpdateData(bytes.data(), bytes.size());
+}
 
 UpdateFileSpec NoPages(std::size_t hwCount) {
     UpdateFileSpec spec;
@@ -36,21 +37,20 @@ UpdateFileSpec NoPages(std::size_t hwCount) {
 // software 0x1A05 and 0x0000, one page of PageRecordSize 11 (8 head bytes and one word, the odd byte
 // belongs to the next record), then padding to the minimum length.
 ByteBuffer HandMadeFile() {
-    ByteBuffer b = {'B', 'O', 'O', 'T', '_', 'F', 'I', 'L', 'E', 0,
-                    0xAA, 0xBB,             // not read
-                    0x02, 0x00,             // PageCount 2
-                    0x0B, 0x00,             // PageRecordSize 11
-                    0xCC, 0xDD,             // not read
-                    0xE8, 0x03,             // HwMinor 1000
-                    0xEE,                   // not interpreted
-                    0x02,                   // HwMajor
-                    0x01, 0x00,             // HwCount
-                    0x02, 0x00,             // SwCount
-                    0x05, 0x00,             // hardware list
-                    0x05, 0x1A, 0x00, 0x00, // software list
-                    0x99, 0x99,             // skipped
-                    0, 1, 2, 3, 4, 5, 6, 7, 0x34, 0x12, // page 0
-                    8, 9, 10, 11, 12, 13, 14, 15, 0xCD, 0xAB}; // page 1
+    ByteBuffer b = {'B',  'O',  'O',  'T',  '_', 'F', 'I', 'L', 'E',  0,    0xAA, 0xBB, // not read
+                    0x02, 0x00,                                                         // PageCount 2
+                    0x0B, 0x00,                                                         // PageRecordSize 11
+                    0xCC, 0xDD,                                                         // not read
+                    0xE8, 0x03,                                                         // HwMinor 1000
+                    0xEE,                                                               // not interpreted
+                    0x02,                                                               // HwMajor
+                    0x01, 0x00,                                                         // HwCount
+                    0x02, 0x00,                                                         // SwCount
+                    0x05, 0x00,                                                         // hardware list
+                    0x05, 0x1A, 0x00, 0x00,                                             // software list
+                    0x99, 0x99,                                                         // skipped
+                    0,    1,    2,    3,    4,   5,   6,   7,   0x34, 0x12,             // page 0
+                    8,    9,    10,   11,   12,  13,  14,  15,  0xCD, 0xAB};            // page 1
     b.resize(1 + 282, 0x77);
     return b;
 }
@@ -106,7 +106,9 @@ struct FormatCase {
     bool Accepted;
 };
 
-ByteBuffer Spec(const UpdateFileSpec& spec) { return MakeUpdateData(spec); }
+ByteBuffer Spec(const UpdateFileSpec& spec) {
+    return MakeUpdateData(spec);
+}
 
 ByteBuffer WithByte(ByteBuffer b, std::size_t at, std::uint8_t value) {
     b.at(at) = value;
@@ -114,45 +116,190 @@ ByteBuffer WithByte(ByteBuffer b, std::size_t at, std::uint8_t value) {
 }
 
 const FormatCase kFormatCases[] = {
-    {"TwentyFiveBytes", [] { auto b = Spec(UpdateFileSpec{}); b.resize(25); return b; }, false},
-    {"GoodHeaderAloneWithoutHardware", [] { auto s = NoPages(0); s.SwVersions = {}; s.PadToMinimum = false;
-        auto b = Spec(s); b.resize(26); return b; }, false},
+    {"TwentyFiveBytes",
+     [] {
+         auto b = Spec(UpdateFileSpec{});
+         b.resize(25);
+         return b;
+     },
+     false},
+    {"GoodHeaderAloneWithoutHardware",
+     [] {
+         auto s = NoPages(0);
+         s.SwVersions = {};
+         s.PadToMinimum = false;
+         auto b = Spec(s);
+         b.resize(26);
+         return b;
+     },
+     false},
     {"NoHardwareEntriesAt282Bytes", [] { return Spec(NoPages(0)); }, true},
-    {"NoHardwareEntriesAt281Bytes", [] { auto s = NoPages(0); s.Truncate = 1; return Spec(s); }, false},
-    {"ExactlyHwCountPlus282", [] { auto s = NoPages(3); auto b = Spec(s); return b; }, true},
-    {"OneByteBelowHwCountPlus282", [] { auto s = NoPages(3); s.Truncate = 1; return Spec(s); }, false},
+    {"NoHardwareEntriesAt281Bytes",
+     [] {
+         auto s = NoPages(0);
+         s.Truncate = 1;
+         return Spec(s);
+     },
+     false},
+    {"ExactlyHwCountPlus282",
+     [] {
+         auto s = NoPages(3);
+         auto b = Spec(s);
+         return b;
+     },
+     true},
+    {"OneByteBelowHwCountPlus282",
+     [] {
+         auto s = NoPages(3);
+         s.Truncate = 1;
+         return Spec(s);
+     },
+     false},
     {"HwCount20At302Bytes", [] { return Spec(NoPages(20)); }, true},
-    {"HwCount21", [] { auto s = NoPages(21); s.TrailingBytes = 1000; return Spec(s); }, false},
-    {"HwCountHugeInSmallFile", [] { auto s = NoPages(1); s.HwCountOverride = 0xFFFF; return Spec(s); }, false},
-    {"SignatureLowerCase", [] { auto s = UpdateFileSpec{}; s.BadMagic = true; return Spec(s); }, false},
+    {"HwCount21",
+     [] {
+         auto s = NoPages(21);
+         s.TrailingBytes = 1000;
+         return Spec(s);
+     },
+     false},
+    {"HwCountHugeInSmallFile",
+     [] {
+         auto s = NoPages(1);
+         s.HwCountOverride = 0xFFFF;
+         return Spec(s);
+     },
+     false},
+    {"SignatureLowerCase",
+     [] {
+         auto s = UpdateFileSpec{};
+         s.BadMagic = true;
+         return Spec(s);
+     },
+     false},
     {"SignatureOneLetterLowerCase", [] { return WithByte(Spec(UpdateFileSpec{}), 8, 'e'); }, false},
     {"SignatureNotZeroTerminated", [] { return WithByte(Spec(UpdateFileSpec{}), 9, ' '); }, false},
-    {"PageCountZero", [] { auto s = UpdateFileSpec{}; s.PageCount = 0; return Spec(s); }, true},
-    {"PageRecordSize8", [] { auto s = UpdateFileSpec{}; s.PageRecordSize = 8; return Spec(s); }, true},
-    {"PageRecordSize11", [] { auto s = UpdateFileSpec{}; s.PageRecordSize = 11; return Spec(s); }, true},
-    {"PageRecordSize7", [] { auto s = UpdateFileSpec{}; s.PageRecordSize = 7; s.TrailingBytes = 100;
-        return Spec(s); }, false},
-    {"PageRecordSize0", [] { auto s = UpdateFileSpec{}; s.PageRecordSize = 0; return Spec(s); }, false},
-    {"PageRecordSize65533", [] { auto s = UpdateFileSpec{}; s.PageCount = 2; s.PageRecordSize = 65533;
-        return Spec(s); }, true},
-    {"PageRecordSize65534", [] { auto s = UpdateFileSpec{}; s.PageCount = 1; s.PageRecordSize = 65534;
-        return Spec(s); }, false},
-    {"PageRecordSize65535", [] { auto s = UpdateFileSpec{}; s.PageCount = 1; s.PageRecordSize = 65535;
-        s.TrailingBytes = 10; return Spec(s); }, false},
-    {"LastPageOneByteShort", [] { auto s = UpdateFileSpec{}; s.PageCount = 10; s.PageRecordSize = 200;
-        s.Truncate = 1; return Spec(s); }, false},
-    {"LastPageComplete", [] { auto s = UpdateFileSpec{}; s.PageCount = 10; s.PageRecordSize = 200;
-        return Spec(s); }, true},
-    {"PageCountHugeInSmallFile", [] { auto s = UpdateFileSpec{}; s.PageCount = 1;
-        auto b = Spec(s); b[12] = 0xFF; b[13] = 0xFF; b[14] = 0xFD; b[15] = 0xFF; return b; }, false},
-    {"SwCountHugeInSmallFile", [] { auto s = UpdateFileSpec{}; s.SwCountOverride = 0xFFFF; return Spec(s); },
-        false},
-    {"FileEndsInsideSoftwareList", [] { auto s = NoPages(1); s.SwVersions.assign(150, 1); s.Truncate = 100;
-        return Spec(s); }, false},
-    {"FileEndsInsideSkippedBytes", [] { auto s = NoPages(1); s.SwVersions.assign(127, 1); s.Truncate = 1;
-        s.PadToMinimum = false; return Spec(s); }, false},
-    {"SwCountSeveralHundred", [] { auto s = UpdateFileSpec{}; s.SwVersions.assign(700, 0x1234); return Spec(s); },
-        true},
+    {"PageCountZero",
+     [] {
+         auto s = UpdateFileSpec{};
+         s.PageCount = 0;
+         return Spec(s);
+     },
+     true},
+    {"PageRecordSize8",
+     [] {
+         auto s = UpdateFileSpec{};
+         s.PageRecordSize = 8;
+         return Spec(s);
+     },
+     true},
+    {"PageRecordSize11",
+     [] {
+         auto s = UpdateFileSpec{};
+         s.PageRecordSize = 11;
+         return Spec(s);
+     },
+     true},
+    {"PageRecordSize7",
+     [] {
+         auto s = UpdateFileSpec{};
+         s.PageRecordSize = 7;
+         s.TrailingBytes = 100;
+         return Spec(s);
+     },
+     false},
+    {"PageRecordSize0",
+     [] {
+         auto s = UpdateFileSpec{};
+         s.PageRecordSize = 0;
+         return Spec(s);
+     },
+     false},
+    {"PageRecordSize65533",
+     [] {
+         auto s = UpdateFileSpec{};
+         s.PageCount = 2;
+         s.PageRecordSize = 65533;
+         return Spec(s);
+     },
+     true},
+    {"PageRecordSize65534",
+     [] {
+         auto s = UpdateFileSpec{};
+         s.PageCount = 1;
+         s.PageRecordSize = 65534;
+         return Spec(s);
+     },
+     false},
+    {"PageRecordSize65535",
+     [] {
+         auto s = UpdateFileSpec{};
+         s.PageCount = 1;
+         s.PageRecordSize = 65535;
+         s.TrailingBytes = 10;
+         return Spec(s);
+     },
+     false},
+    {"LastPageOneByteShort",
+     [] {
+         auto s = UpdateFileSpec{};
+         s.PageCount = 10;
+         s.PageRecordSize = 200;
+         s.Truncate = 1;
+         return Spec(s);
+     },
+     false},
+    {"LastPageComplete",
+     [] {
+         auto s = UpdateFileSpec{};
+         s.PageCount = 10;
+         s.PageRecordSize = 200;
+         return Spec(s);
+     },
+     true},
+    {"PageCountHugeInSmallFile",
+     [] {
+         auto s = UpdateFileSpec{};
+         s.PageCount = 1;
+         auto b = Spec(s);
+         b[12] = 0xFF;
+         b[13] = 0xFF;
+         b[14] = 0xFD;
+         b[15] = 0xFF;
+         return b;
+     },
+     false},
+    {"SwCountHugeInSmallFile",
+     [] {
+         auto s = UpdateFileSpec{};
+         s.SwCountOverride = 0xFFFF;
+         return Spec(s);
+     },
+     false},
+    {"FileEndsInsideSoftwareList",
+     [] {
+         auto s = NoPages(1);
+         s.SwVersions.assign(150, 1);
+         s.Truncate = 100;
+         return Spec(s);
+     },
+     false},
+    {"FileEndsInsideSkippedBytes",
+     [] {
+         auto s = NoPages(1);
+         s.SwVersions.assign(127, 1);
+         s.Truncate = 1;
+         s.PadToMinimum = false;
+         return Spec(s);
+     },
+     false},
+    {"SwCountSeveralHundred",
+     [] {
+         auto s = UpdateFileSpec{};
+         s.SwVersions.assign(700, 0x1234);
+         return Spec(s);
+     },
+     true},
 };
 
 class UpdateFileFormat : public testing::TestWithParam<FormatCase> {};
@@ -179,6 +326,13 @@ TEST_P(UpdateFileFormat, AcceptsOrRefuses) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, UpdateFileFormat, testing::ValuesIn(kFormatCases), CaseName<FormatCase>);
 
+// The boundary cases above rest on these lengths.
+TEST(UpdateFileFormat, BoundaryFilesHaveTheirLengths) {
+    EXPECT_EQ(MakeUpdateData(NoPages(0)).size(), 282u);
+    EXPECT_EQ(MakeUpdateData(NoPages(3)).size(), 285u);
+    EXPECT_EQ(MakeUpdateData(NoPages(20)).size(), 302u);
+}
+
 TEST(UpdateFileFormat, RecordSizeGivesWordCount) {
     for (const auto& [size, words] : {std::pair{8, 0}, {9, 0}, {10, 1}, {11, 1}, {72, 32}, {65533, 32762}}) {
         UpdateFileSpec s;
@@ -200,10 +354,10 @@ struct IgnoredByteCase {
 };
 
 const IgnoredByteCase kIgnoredBytes[] = {
-    {"Header10", 10, false},       {"Header11", 11, false}, {"Header16", 16, false},
-    {"Header17", 17, false},       {"Header20", 20, false},
-    {"SkippedFirst", 30, false},   {"SkippedSecond", 31, false}, // header 26, one hardware and one software entry
-    {"LastTrailing", 0, true},     {"FirstTrailing", 3, true},
+    {"Header10", 10, false},      {"Header11", 11, false},    {"Header16", 16, false},
+    {"Header17", 17, false},      {"Header20", 20, false},    {"SkippedFirst", 30, false},
+    {"SkippedSecond", 31, false}, // header 26, one hardware and one software entry
+    {"LastTrailing", 0, true},    {"FirstTrailing", 3, true},
 };
 
 class UpdateFileIgnoredBytes : public testing::TestWithParam<IgnoredByteCase> {};
@@ -367,10 +521,8 @@ struct SoftwareLineCase {
 };
 
 const SoftwareLineCase kSoftwareLines[] = {
-    {"Example", 0x1A05, "1.10.0.5"},
-    {"Zero", 0x0000, "0.0.0.0"},
-    {"AllBits", 0xFFFF, "15.15.15.15"},
-    {"DigitOrder", 0x1234, "1.2.3.4"},
+    {"Example", 0x1A05, "1.10.0.5"},      {"Zero", 0x0000, "0.0.0.0"},
+    {"AllBits", 0xFFFF, "15.15.15.15"},   {"DigitOrder", 0x1234, "1.2.3.4"},
     {"LowDigitOnly", 0x000B, "0.0.0.11"},
 };
 

@@ -38,13 +38,16 @@ class Crc16Known : public testing::TestWithParam<KnownCase> {};
 
 TEST_P(Crc16Known, GivesTheKnownValue) {
     EXPECT_EQ(Check(GetParam().Bytes, GetParam().Initial), GetParam().Expected);
-    EXPECT_EQ(Crc16BitSerial(GetParam().Initial, reinterpret_cast<const std::uint8_t*>(GetParam().Bytes.data()),
+    EXPECT_EQ(Crc16BitSerial(GetParam().Initial,
+                             reinterpret_cast<const std::uint8_t*>(GetParam().Bytes.data()),
                              static_cast<std::uint16_t>(GetParam().Bytes.size())),
               GetParam().Expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Crc16Known, testing::ValuesIn(kKnown),
-                         [](const testing::TestParamInfo<KnownCase>& param) { return std::string(param.param.Name); });
+                         [](const testing::TestParamInfo<KnownCase>& param) {
+                             return std::string(param.param.Name);
+                         });
 
 // For two or more bytes the check is the augmented check of all but the last two bytes, XORed with the
 // last two read as a big-endian number.

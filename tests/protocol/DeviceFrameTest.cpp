@@ -1,6 +1,6 @@
 // Device frames: their check, the resynchronising receive scan, and page frame building.
-#include "protocol/Crc16.h"
 #include "protocol/DeviceFrame.h"
+#include "protocol/Crc16.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,9 @@ namespace {
 // The page request for page 0 from an instrument whose HwMajor is 255.
 const ByteBuffer kWorkedFrame = {0x55, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x13, 0x7E};
 
-ByteBuffer Bytes(const DeviceFrame& frame) { return ByteBuffer(frame.Bytes.begin(), frame.Bytes.end()); }
+ByteBuffer Bytes(const DeviceFrame& frame) {
+    return ByteBuffer(frame.Bytes.begin(), frame.Bytes.end());
+}
 
 ByteBuffer Join(std::initializer_list<ByteBuffer> parts) {
     ByteBuffer all;
@@ -81,8 +83,12 @@ const ByteBuffer kF2 = Frame(FrameProgress, 2);
 const ByteBuffer kF3 = Frame(FrameDefective, 3);
 const ByteBuffer kOdd = Frame(9, 4); // a type the procedure does not know: still handed on
 
-ByteBuffer Head(const ByteBuffer& b, std::size_t n) { return ByteBuffer(b.begin(), b.begin() + static_cast<long>(n)); }
-ByteBuffer Tail(const ByteBuffer& b, std::size_t from) { return ByteBuffer(b.begin() + static_cast<long>(from), b.end()); }
+ByteBuffer Head(const ByteBuffer& b, std::size_t n) {
+    return ByteBuffer(b.begin(), b.begin() + static_cast<long>(n));
+}
+ByteBuffer Tail(const ByteBuffer& b, std::size_t from) {
+    return ByteBuffer(b.begin() + static_cast<long>(from), b.end());
+}
 ByteBuffer BadCheck(ByteBuffer b) {
     b[11] ^= 0x01;
     return b;
@@ -105,7 +111,10 @@ const ScanCase kScanCases[] = {
     {"BackToBackInOrder", Join({kF1, kF2, kF3}), {kF1, kF2, kF3}, {}},
     {"NoiseBetweenFrames", Join({kF1, {0x01, 0x02}, kF2, {0x00}, kF3}), {kF1, kF2, kF3}, {}},
     {"TrailingPartialKept", Join({kF1, kF2, Head(kF3, 7)}), {kF1, kF2}, Head(kF3, 7)},
-    {"NoiseBeforeTrailingPartialDropped", Join({kF1, ByteBuffer(20, 0x11), Head(kF3, 5)}), {kF1}, Head(kF3, 5)},
+    {"NoiseBeforeTrailingPartialDropped",
+     Join({kF1, ByteBuffer(20, 0x11), Head(kF3, 5)}),
+     {kF1},
+     Head(kF3, 5)},
     // A rejected candidate costs exactly its start byte.
     {"FalseStartDropsOneByte", BadCheck(kF1), {}, Tail(BadCheck(kF1), 1)},
     // 55 AA 55 and then a frame: the first two 0x55 are false starts inside the frame's first 12 bytes.
@@ -126,7 +135,9 @@ TEST_P(ScanFramesCases, HandsGoodFramesAndKeepsTheRest) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ScanFramesCases, testing::ValuesIn(kScanCases),
-                         [](const testing::TestParamInfo<ScanCase>& param) { return std::string(param.param.Name); });
+                         [](const testing::TestParamInfo<ScanCase>& param) {
+                             return std::string(param.param.Name);
+                         });
 
 TEST(ScanFrames, FrameSplitOverTwoDeliveries) {
     for (std::size_t split = 1; split < DeviceFrameSize; ++split) {
@@ -163,7 +174,8 @@ TEST(ScanFrames, HandlerErrorLeavesThatFrameAndLaterOnes) {
 
 TEST(ScanFrames, HandlerErrorOnFirstFrameKeepsItAtTheFront) {
     ByteBuffer buffer = Join({ByteBuffer(30, 0x00), kF1, kF2});
-    EXPECT_THROW(ScanFrames(buffer, [](const DeviceFrame&) { throw HandlerFailure("stop"); }), HandlerFailure);
+    EXPECT_THROW(ScanFrames(buffer, [](const DeviceFrame&) { throw HandlerFailure("stop"); }),
+                 HandlerFailure);
     EXPECT_EQ(buffer, Join({kF1, kF2}));
 }
 
@@ -179,9 +191,9 @@ TEST(ScanFrames, RandomDeliveriesOfFramesAndNoise) {
             std::uint8_t b = static_cast<std::uint8_t>(random());
             stream.push_back(b == FrameStart ? 0x56 : b);
         }
-        sent.push_back(Bytes(MakeDeviceFrame(static_cast<std::uint8_t>(random() % 5), static_cast<std::uint16_t>(random()),
-                                             static_cast<std::uint16_t>(random()), 0x55, 0x55,
-                                             static_cast<std::uint16_t>(i))));
+        sent.push_back(Bytes(MakeDeviceFrame(
+            static_cast<std::uint8_t>(random() % 5), static_cast<std::uint16_t>(random()),
+            static_cast<std::uint16_t>(random()), 0x55, 0x55, static_cast<std::uint16_t>(i))));
         stream.insert(stream.end(), sent.back().begin(), sent.back().end());
     }
     ByteBuffer buffer;
@@ -189,7 +201,8 @@ TEST(ScanFrames, RandomDeliveriesOfFramesAndNoise) {
     std::size_t at = 0;
     while (at < stream.size()) {
         const std::size_t piece = std::min<std::size_t>(1 + random() % 80, stream.size() - at);
-        buffer.insert(buffer.end(), stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at + piece));
+        buffer.insert(buffer.end(), stream.begin() + static_cast<long>(at),
+                      stream.begin() + static_cast<long>(at + piece));
         at += piece;
         ScanFrames(buffer, seen.Handler());
         ASSERT_LT(buffer.size(), DeviceFrameSize);
@@ -201,8 +214,9 @@ TEST(PageFrame, WorkedFrame) {
     TVarLoadPage page;
     page.Head = {0, 1, 2, 3, 4, 5, 6, 7};
     page.Data = {0x1234, 0xABCD};
-    EXPECT_EQ(BuildPageFrame(0x0001, page), (ByteBuffer{0x55, 0x03, 0x01, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04,
-                                                       0x05, 0x06, 0x07, 0x34, 0x12, 0xCD, 0xAB, 0xA1, 0xC1}));
+    EXPECT_EQ(BuildPageFrame(0x0001, page),
+              (ByteBuffer{0x55, 0x03, 0x01, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x34, 0x12,
+                          0xCD, 0xAB, 0xA1, 0xC1}));
 }
 
 std::uint16_t TrailingCheck(const ByteBuffer& frame) {

@@ -82,7 +82,8 @@ std::uint64_t ParseNumber(std::string_view text, std::uint64_t max, const std::s
     std::uint64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
     if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value > max) {
-        throw UsageError(what + ": \"" + std::string(text) + "\" is not a number from 0 to " + std::to_string(max));
+        throw UsageError(what + ": \"" + std::string(text) + "\" is not a number from 0 to " +
+                         std::to_string(max));
     }
     return value;
 }
@@ -95,7 +96,8 @@ std::vector<std::string_view> SplitList(std::string_view list) {
     std::size_t from = 0;
     while (true) {
         const std::size_t comma = list.find(',', from);
-        items.push_back(list.substr(from, comma == std::string_view::npos ? std::string_view::npos : comma - from));
+        items.push_back(
+            list.substr(from, comma == std::string_view::npos ? std::string_view::npos : comma - from));
         if (comma == std::string_view::npos) {
             return items;
         }
@@ -112,7 +114,8 @@ std::uint16_t ParseSoftwareVersion(std::string_view text) {
         std::size_t from = 0;
         while (true) {
             const std::size_t dot = text.find('.', from);
-            parts.push_back(text.substr(from, dot == std::string_view::npos ? std::string_view::npos : dot - from));
+            parts.push_back(
+                text.substr(from, dot == std::string_view::npos ? std::string_view::npos : dot - from));
             if (dot == std::string_view::npos) {
                 return parts;
             }
@@ -312,8 +315,8 @@ int Make(int argc, char** argv) {
         const std::size_t needed = (spec.Image->size() + record - 1) / record;
         if (!pagesGiven) {
             if (needed > 0xFFFF) {
-                throw Failure("image \"" + *imagePath + "\" needs " + std::to_string(needed) +
-                              " pages of " + std::to_string(record) + " bytes; at most 65535 fit a file");
+                throw Failure("image \"" + *imagePath + "\" needs " + std::to_string(needed) + " pages of " +
+                              std::to_string(record) + " bytes; at most 65535 fit a file");
             }
             spec.PageCount = static_cast<std::uint16_t>(needed);
         } else if (needed > spec.PageCount) {
@@ -327,8 +330,8 @@ int Make(int argc, char** argv) {
     } catch (const std::runtime_error& e) {
         throw Failure(e.what());
     }
-    std::cout << "Wrote " << *out << ": " << spec.PageCount << " pages, PageRecordSize " << spec.PageRecordSize
-              << "\n";
+    std::cout << "Wrote " << *out << ": " << spec.PageCount << " pages, PageRecordSize "
+              << spec.PageRecordSize << "\n";
     return ExitOk;
 }
 
