@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -53,19 +54,21 @@ bool PseudoTerminal::Open(std::string& error) {
                            CREAD;
         ::tcsetattr(fd, TCSANOW, &settings);
     }
-    // A master whose slave was never opened reports no hang-up, so a slave that has not been opened yet
-    // could not be told from an open one. One brief opening before the port is published puts the pair
-    // into the "other side closed" state that every later closing returns it to.
-    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0) {
-        error = SystemError(std::string("cannot open ") + name);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch < 0 || ::inotify_add_watch(watch, name, IN_OPEN | IN_CLOSE) < 0) {
+        error = SystemError(std::string("cannot watch ") + name);
+        if (watch >= 0) {
+            ::close(watch);
+        }
         ::close(fd);
         return false;
     }
-    ::close(slave);
     const int flags = ::fcntl(fd, F_GETFL);
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     master_ = fd;
+    watch_ = watch;
+    holders_ = 0;
+    events_.clear();
     slavePath_ = name;
     return true;
 }
@@ -75,15 +78,38 @@ void PseudoTerminal::Close() {
         ::close(master_);
         master_ = -1;
     }
+    if (watch_ >= 0) {
+        ::close(watch_);
+        watch_ = -1;
+    }
+    holders_ = 0;
+    events_.clear();
     slavePath_.clear();
 }
 
-bool PseudoTerminal::SlaveIsOpen() const {
-    pollfd p{master_, POLLIN, 0};
-    if (::poll(&p, 1, 0) < 0) {
-        return false;
+PseudoTerminal::SlaveEvent PseudoTerminal::NextSlaveEvent() {
+    while (true) {
+        if (events_.size() < sizeof(inotify_event)) {
+            alignas(inotify_event) char chunk[4096];
+            const ssize_t n = ::read(watch_, chunk, sizeof chunk);
+            if (n <= 0) {
+                return SlaveEvent::None;
+            }
+            events_.append(chunk, static_cast<std::size_t>(n));
+        }
+        inotify_event event{};
+        std::memcpy(&event, events_.data(), sizeof event);
+        events_.erase(0, sizeof event + event.len);
+        if ((event.mask & IN_OPEN) != 0) {
+            ++holders_;
+            return SlaveEvent::Opened;
+        }
+        if ((event.mask & IN_CLOSE) != 0) {
+            holders_ = holders_ > 0 ? holders_ - 1 : 0;
+            return SlaveEvent::Closed;
+        }
+        // IN_IGNORED and the like: the node went away with its master; nothing to count.
     }
-    return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
 }
 
 void PseudoTerminal::Discard() const { ::tcflush(master_, TCIOFLUSH); }

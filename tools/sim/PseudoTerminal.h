@@ -20,14 +20,27 @@ public:
     int Master() const { return master_; }
     const std::string& SlavePath() const { return slavePath_; }
 
-    // True while some process holds the slave open: the master stops reporting a hang-up then.
-    bool SlaveIsOpen() const;
+    // Openings and closings of the slave by programs, in the order they happened. A master alone cannot
+    // tell them apart reliably (it reports no hang-up before the first opening, and a closing followed
+    // at once by an opening leaves no trace), so the slave's device node is watched.
+    enum class SlaveEvent { None, Opened, Closed };
+    // Readable while an event waits.
+    int WatchFd() const { return watch_; }
+    // Takes the next event without waiting; None when none waits.
+    SlaveEvent NextSlaveEvent();
+    // How many openings of the slave are not yet closed, after the events taken so far.
+    int Holders() const { return holders_; }
+    // For when the master shows that nobody holds the slave.
+    void ForgetHolders() { holders_ = 0; }
     // Drops whatever waits in either direction (bytes left over from an earlier opening).
     void Discard() const;
 
 private:
     int master_ = -1;
+    int watch_ = -1;
+    int holders_ = 0;
     std::string slavePath_;
+    std::string events_; // read from the watch, not yet taken
 };
 
 // A symbolic link NAME in the virtual port folder pointing at a pty slave; removed by Remove() or the

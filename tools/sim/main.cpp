@@ -18,9 +18,6 @@ namespace {
 constexpr int ExitSuccess = 0;
 constexpr int ExitRunFailed = 1;
 constexpr int ExitCannotStart = 2;
-// How often the simulator looks whether a program has opened the port: the master reports a hang-up on
-// every poll while nobody holds the slave, so it cannot simply wait for a change.
-constexpr auto OpenPollInterval = std::chrono::milliseconds(10);
 // With --once, how long a completed run waits for the program to close the port before the simulator
 // ends (closing the master discards what the program has not read yet).
 constexpr auto CompletionGrace = std::chrono::milliseconds(2000);
@@ -50,17 +47,36 @@ bool InstallStopSignals(std::string& error) {
 
 bool Stopped() { return stopSignal != 0; }
 
-// Waits for the stop pipe up to `wait`; true when a stop was asked for.
-bool WaitForStop(std::chrono::milliseconds wait) {
-    pollfd p{stopPipe[0], POLLIN, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(wait.count()));
-    return (ready > 0 && (p.revents & POLLIN) != 0) || Stopped();
+// Waits up to `limit` for the slave's next opening or closing, or a stop; false when a stop was asked for.
+// Bytes the program sends meanwhile are dropped so that its writes never block.
+bool WaitForSlaveEvent(PseudoTerminal& pty, std::chrono::milliseconds limit) {
+    pollfd fds[3] = {{stopPipe[0], POLLIN, 0}, {pty.WatchFd(), POLLIN, 0}, {pty.Master(), POLLIN, 0}};
+    const auto end = SimClock::now() + limit;
+    while (true) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - SimClock::now());
+        // A master without an open slave reports a hang-up on every poll: leave it out then.
+        const int count = pty.Holders() > 0 ? 3 : 2;
+        const int ready = ::poll(fds, static_cast<nfds_t>(count), static_cast<int>(std::max<std::int64_t>(0, left.count())));
+        if (Stopped() || (ready > 0 && (fds[0].revents & POLLIN) != 0)) {
+            return false;
+        }
+        if (ready <= 0 || (fds[1].revents & POLLIN) != 0) {
+            return true;
+        }
+        char drop[256];
+        if (::read(pty.Master(), drop, sizeof drop) < 0 && errno == EIO) {
+            // Nobody holds the slave although the watch says otherwise (it merges identical events that
+            // follow each other unread): believe the master.
+            pty.ForgetHolders();
+            return true;
+        }
+    }
 }
 
 // Waits until a program opens the port; false when a stop was asked for first.
-bool WaitForOpening(const PseudoTerminal& pty) {
-    while (!pty.SlaveIsOpen()) {
-        if (WaitForStop(OpenPollInterval)) {
+bool WaitForOpening(PseudoTerminal& pty) {
+    while (pty.Holders() == 0) {
+        if (pty.NextSlaveEvent() == PseudoTerminal::SlaveEvent::None && !WaitForSlaveEvent(pty, std::chrono::hours(1))) {
             return false;
         }
     }
@@ -68,13 +84,11 @@ bool WaitForOpening(const PseudoTerminal& pty) {
 }
 
 // Waits until the program has closed the port (or `limit` passed); false when a stop was asked for.
-bool WaitForClosing(const PseudoTerminal& pty, std::chrono::milliseconds limit) {
+bool WaitForClosing(PseudoTerminal& pty, std::chrono::milliseconds limit) {
     const auto end = SimClock::now() + limit;
-    while (pty.SlaveIsOpen() && SimClock::now() < end) {
-        char drop[256];
-        while (::read(pty.Master(), drop, sizeof drop) > 0) {
-        }
-        if (WaitForStop(OpenPollInterval)) {
+    while (pty.Holders() > 0 && SimClock::now() < end) {
+        if (pty.NextSlaveEvent() == PseudoTerminal::SlaveEvent::None &&
+            !WaitForSlaveEvent(pty, std::chrono::duration_cast<std::chrono::milliseconds>(end - SimClock::now()))) {
             return false;
         }
     }
@@ -167,7 +181,7 @@ int main(int argc, char** argv) {
             break;
         }
         // One run per opening: the next begins when the program opens the port again.
-        if (!WaitForClosing(pty, std::chrono::hours(24 * 365))) {
+        if (!WaitForClosing(pty, std::chrono::hours(24 * 365 * 100))) {
             status = ExitRunFailed;
             break;
         }
