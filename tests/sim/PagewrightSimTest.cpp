@@ -331,6 +331,9 @@ const MisbehaviourCase kMisbehaviour[] = {
      0,
      "complete"},
     {"HangupAfter", {"--hangup-after", "2"}, "R0 P0 R1 P1 R2 P2", HostEnd::Gone, 1, "hung-up"},
+    // Frames 2, 4, ... are broken: every progress report; only the last one is said again.
+    {"BrokenCheckEverySecond", {"--broken-check", "2", "--timeout", "100"}, "R0 R1 R2 R3 R4 P4",
+     HostEnd::Completed, 0, "complete"},
 };
 
 class MisbehaviourTest : public SimTest, public ::testing::WithParamInterface<MisbehaviourCase> {};
@@ -373,6 +376,27 @@ TEST_F(SimTest, NoiseAndBrokenChecksStillLetAGoodHostComplete) {
         requests += f.FrameType() == FramePageRequest ? 1u : 0u;
     }
     EXPECT_EQ(requests, std::size_t{Pages});
+}
+
+TEST_F(SimTest, SilentAfterKeepsThePortOpenAndQuiet) {
+    auto sim = Start({"--once", "--silent-after", "1", "--timeout", "100"});
+    Host host(link_);
+    std::vector<DeviceFrame> frames;
+    for (int i = 0; i < 4; ++i) {
+        const auto frame = host.NextFrame();
+        ASSERT_TRUE(frame);
+        frames.push_back(*frame);
+        if (frame->FrameType() == FramePageRequest) {
+            host.Send(RightAnswer(*frame));
+        }
+    }
+    EXPECT_EQ(Describe(frames), "R0 P0 R1 P1");
+    // Several request time-outs long: nothing more comes, and the port stays.
+    EXPECT_FALSE(host.NextFrame(500ms));
+    EXPECT_FALSE(host.Gone());
+    host.Close();
+    EXPECT_EQ(sim->WaitForExit(), 1);
+    EXPECT_EQ(JsonText(Report(), "outcome"), "abandoned");
 }
 
 TEST_F(SimTest, HostClosingMidRunAbandonsTheRun) {
