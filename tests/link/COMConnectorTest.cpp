@@ -197,6 +197,34 @@ TEST_F(ConnectorTest, DestroyingARunningConnectorReleasesThePortSilently)
     CloseHandle(again);
 }
 
+// The instrument's end goes away while the port is open: the connector keeps the port (only a new name
+// or Shutdown closes it) and sleeps; it neither spins nor floods the main thread with line checks.
+TEST_F(ConnectorTest, OtherEndGoneWhileOpenCostsNoCpu)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    Connector->Resume();
+    OpenAndSettle(pty);
+
+    pty.CloseMaster();
+    int served = 0;
+    const double cpuBefore = ProcessCpuSeconds();
+    const auto wallBefore = std::chrono::steady_clock::now();
+    const auto end = wallBefore + 1500ms;
+    while (std::chrono::steady_clock::now() < end)
+        served += ThreadSync::CheckSynchronize(5ms) ? 1 : 0;
+    const double cpu = ProcessCpuSeconds() - cpuBefore;
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+
+    EXPECT_LT(cpu, 0.2 * wall) << "a thread spins: " << cpu << " s of CPU in " << wall << " s";
+    // At most one line check per retry pause (about 15 here); a spinning connector makes thousands.
+    EXPECT_LT(served, 100) << "line checks flood the main thread";
+
+    Connector->Shutdown();
+    EXPECT_EQ(Connector->WaitFor(), TComConnector::kStoppedReturnValue);
+    EXPECT_EQ(Log, (Hooks{"Open", "Close"}));
+}
+
 // Names the connector cannot open: each attempt reports OnOpenFailed and the attempts go on.
 struct UnopenableCase {
     const char* Name;
