@@ -55,6 +55,12 @@ void TIOUnit::Execute()
     WriteRecord.hEvent = Events[WriteDoneEvent];
     ReadInFlight = false;
     WriteInFlight = false;
+    // However the body is left (also by an exception out of the OnReceive handler), nothing it started
+    // stays in flight.
+    struct CancelOnExit {
+        TIOUnit& Unit;
+        ~CancelOnExit() { Unit.CancelPendingIo(); }
+    } cancelOnExit{*this};
 
     while (!Terminated()) {
         const DWORD result = WaitForMultipleObjects(EventCount, Events, FALSE, Milliseconds(kIoWait));
@@ -92,7 +98,6 @@ void TIOUnit::Execute()
             break;
         }
     }
-    CancelPendingIo();
 }
 
 void TIOUnit::TakeReadResult()

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -225,6 +227,32 @@ TEST_F(IOUnitTest, TerminateAloneEndsTheThreadWithoutTheStoppedEvent)
     EXPECT_FALSE(Unit->StopRequested());
     ASSERT_TRUE(Pty.Write({9, 8, 7}));
     EXPECT_EQ(ReadPort(Port, 80), (ByteBuffer{9, 8, 7})) << "the thread's last read was left in flight";
+}
+
+// A handler that throws ends the thread; the write it had in flight must not outlive the object (the
+// sanitizer build sees a write from freed memory otherwise).
+TEST_F(IOUnitTest, HandlerExceptionLeavesNoWriteInFlight)
+{
+    const ByteBuffer block = Pattern(1 << 20, 12);
+    RecordCalls([&](ByteBuffer& buffer) {
+        buffer.clear();
+        if (Calls() == 1)
+            Unit->Send(block);
+        else
+            throw std::runtime_error("handler failed");
+    });
+    Unit->Resume();
+    ASSERT_TRUE(Pty.Write({1}));
+    ASSERT_TRUE(PumpUntil([&] { return Calls() == 1; }));
+    ASSERT_TRUE(Pty.WaitReadable(5s)) << "the write did not start";
+    ASSERT_TRUE(Pty.Write({2}));
+    ASSERT_TRUE(PumpUntil([&] { return Calls() == 2; }));
+    Unit->WaitFor();
+    Unit.reset();
+
+    const ByteBuffer got = Pty.Read(block.size(), 500ms);
+    EXPECT_LT(got.size(), block.size()) << "the write went on after the thread ended";
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), block.begin())) << "bytes from freed memory";
 }
 
 // After a write the thread goes back to sleep; it must not keep waking on a served write request.
