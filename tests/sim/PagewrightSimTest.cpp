@@ -18,8 +18,8 @@
 namespace {
 
 constexpr std::uint16_t Pages = 5;
-constexpr std::uint16_t RecordSize = 20;            // 8 head bytes and 6 data words
-constexpr std::size_t PageFrameSize = 14 + 2 * 6;   // as the boot loader expects it
+constexpr std::uint16_t RecordSize = 20;          // 8 head bytes and 6 data words
+constexpr std::size_t PageFrameSize = 14 + 2 * 6; // as the boot loader expects it
 constexpr std::size_t DeviceFrameBytes = 12;
 
 // One frame as a short word: R3 request for page 3, P3 progress of page 3, D defect, T7 type 7.
@@ -46,7 +46,9 @@ std::string Describe(const std::vector<DeviceFrame>& frames) {
     return text;
 }
 
-template <class Case> std::string CaseName(const ::testing::TestParamInfo<Case>& info) { return info.param.Name; }
+template <class Case> std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.Name;
+}
 
 bool LinkExists(const std::string& path) {
     struct stat info {};
@@ -78,9 +80,8 @@ protected:
 
     // Starts the simulator at a quick line rate and waits until it has published the port.
     std::unique_ptr<SimProcess> Start(std::vector<std::string> extra) {
-        std::vector<std::string> args{"--file",   file_,     "--port",           "sim0",
-                                      "--baud",   "1000000", "--power-on-delay", "0",
-                                      "--timeout", "300",    "--report",         report_};
+        std::vector<std::string> args{"--file",           file_, "--port",    "sim0", "--baud",   "1000000",
+                                      "--power-on-delay", "0",   "--timeout", "300",  "--report", report_};
         args.insert(args.end(), extra.begin(), extra.end());
         auto sim = std::make_unique<SimProcess>(args);
         EXPECT_TRUE(sim->WaitForLine("published at")) << sim->Out() << sim->Err();
@@ -104,7 +105,8 @@ protected:
                     return HostEnd::ClosedOnBadPage;
                 }
                 const int attempt = attempts[frame->PageNumber()]++;
-                const std::optional<ByteBuffer> answer = policy ? policy(*frame, attempt) : RightAnswer(*frame);
+                const std::optional<ByteBuffer> answer =
+                    policy ? policy(*frame, attempt) : RightAnswer(*frame);
                 if (answer) {
                     host.Send(*answer);
                 }
@@ -165,7 +167,8 @@ TEST_F(SimTest, GoodHostIsAskedForEveryPageInOrderAndTheRunCompletes) {
     EXPECT_EQ(JsonNumber(json, "bytes_sent"), 2 * Pages * DeviceFrameBytes);
     EXPECT_EQ(JsonNumber(json, "bytes_received"), Pages * PageFrameSize);
     // Every byte's 11 bit times at 1,000,000 baud plus one 20 ms read interval per request.
-    const double lineLimited = (2 * Pages * DeviceFrameBytes + Pages * PageFrameSize) * 11 / 1000.0 + 20.0 * Pages;
+    const double lineLimited =
+        (2 * Pages * DeviceFrameBytes + Pages * PageFrameSize) * 11 / 1000.0 + 20.0 * Pages;
     EXPECT_NEAR(JsonNumber(json, "line_limited_ms"), lineLimited, 0.01);
     EXPECT_NEAR(JsonNumber(json, "ratio"), JsonNumber(json, "run_time_ms") / lineLimited, 0.01);
     EXPECT_LE(JsonNumber(json, "turnaround_median_ms"), JsonNumber(json, "turnaround_p99_ms"));
@@ -187,11 +190,27 @@ ByteBuffer WithCheck(ByteBuffer frame) {
 }
 
 const WrongAnswerCase kWrongAnswers[] = {
-    {"DataDiffer", [](ByteBuffer f, const UpdatePackage&) { f[12] ^= 0x01; return WithCheck(f); }},
-    {"HeadDiffers", [](ByteBuffer f, const UpdatePackage&) { f[4] ^= 0x80; return WithCheck(f); }},
+    {"DataDiffer",
+     [](ByteBuffer f, const UpdatePackage&) {
+         f[12] ^= 0x01;
+         return WithCheck(f);
+     }},
+    {"HeadDiffers",
+     [](ByteBuffer f, const UpdatePackage&) {
+         f[4] ^= 0x80;
+         return WithCheck(f);
+     }},
     {"OtherPage", [](ByteBuffer, const UpdatePackage& p) { return BuildPageFrame(1, LookupPage(p, 1)); }},
-    {"FlagsLost", [](ByteBuffer f, const UpdatePackage&) { f[3] |= 0x10; return WithCheck(f); }},
-    {"BrokenCheck", [](ByteBuffer f, const UpdatePackage&) { f.back() ^= 0x01; return f; }},
+    {"FlagsLost",
+     [](ByteBuffer f, const UpdatePackage&) {
+         f[3] |= 0x10;
+         return WithCheck(f);
+     }},
+    {"BrokenCheck",
+     [](ByteBuffer f, const UpdatePackage&) {
+         f.back() ^= 0x01;
+         return f;
+     }},
     {"OneWordShort",
      [](ByteBuffer f, const UpdatePackage&) {
          f.erase(f.end() - 4, f.end() - 2);
@@ -224,7 +243,8 @@ TEST_P(WrongAnswerTest, PageIsRequestedAgainAndCountedWrong) {
     EXPECT_EQ(JsonNumber(json, "requests"), Pages + 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, WrongAnswerTest, ::testing::ValuesIn(kWrongAnswers), CaseName<WrongAnswerCase>);
+INSTANTIATE_TEST_SUITE_P(Answers, WrongAnswerTest, ::testing::ValuesIn(kWrongAnswers),
+                         CaseName<WrongAnswerCase>);
 
 TEST_F(SimTest, SilentHostGetsRepeatedRequestsUntilTheRunFails) {
     auto sim = Start({"--once", "--timeout", "150", "--max-retries", "2"});
@@ -276,8 +296,13 @@ const RequestCase kRequests[] = {
     {"Loading", {"--loading"}, 255, 1000, 5, 0x1A05, 0},
     {"LoadingWinsOverHwMajor", {"--hw-major", "9", "--loading"}, 255, 1000, 5, 0x1A05, 0},
     {"Explicit",
-     {"--hw-major", "7", "--hw-minor", "0x10", "--hw-revision", "3", "--sw-version", "1.2.3.4", "--page-flags", "5"},
-     7, 16, 3, 0x1234, 5},
+     {"--hw-major", "7", "--hw-minor", "0x10", "--hw-revision", "3", "--sw-version", "1.2.3.4",
+      "--page-flags", "5"},
+     7,
+     16,
+     3,
+     0x1234,
+     5},
     {"AllFlags", {"--page-flags=15", "--sw-version=0xFFFF"}, 2, 1000, 5, 0xFFFF, 15},
 };
 
@@ -320,9 +345,17 @@ struct MisbehaviourCase {
 const MisbehaviourCase kMisbehaviour[] = {
     {"BadPageAt", {"--bad-page-at", "1"}, "R0 P0 R5", HostEnd::ClosedOnBadPage, 1, "abandoned"},
     {"DefectiveAfter", {"--defective-after", "1"}, "R0 P0 R1 P1 D", HostEnd::ClosedOnDefect, 1, "abandoned"},
-    {"UnknownTypeAt", {"--unknown-type-at", "2"}, "R0 P0 R1 P1 T7 R2 P2 R3 P3 R4 P4", HostEnd::Completed, 0,
+    {"UnknownTypeAt",
+     {"--unknown-type-at", "2"},
+     "R0 P0 R1 P1 T7 R2 P2 R3 P3 R4 P4",
+     HostEnd::Completed,
+     0,
      "complete"},
-    {"UnknownTypeAtFirst", {"--unknown-type-at", "0"}, "T7 R0 P0 R1 P1 R2 P2 R3 P3 R4 P4", HostEnd::Completed, 0,
+    {"UnknownTypeAtFirst",
+     {"--unknown-type-at", "0"},
+     "T7 R0 P0 R1 P1 R2 P2 R3 P3 R4 P4",
+     HostEnd::Completed,
+     0,
      "complete"},
     {"PowerCycleAt",
      {"--power-cycle-at", "1", "--power-off-ms", "100"},
@@ -332,8 +365,12 @@ const MisbehaviourCase kMisbehaviour[] = {
      "complete"},
     {"HangupAfter", {"--hangup-after", "2"}, "R0 P0 R1 P1 R2 P2", HostEnd::Gone, 1, "hung-up"},
     // Frames 2, 4, ... are broken: every progress report; only the last one is said again.
-    {"BrokenCheckEverySecond", {"--broken-check", "2", "--timeout", "100"}, "R0 R1 R2 R3 R4 P4",
-     HostEnd::Completed, 0, "complete"},
+    {"BrokenCheckEverySecond",
+     {"--broken-check", "2", "--timeout", "100"},
+     "R0 R1 R2 R3 R4 P4",
+     HostEnd::Completed,
+     0,
+     "complete"},
 };
 
 class MisbehaviourTest : public SimTest, public ::testing::WithParamInterface<MisbehaviourCase> {};
@@ -353,7 +390,8 @@ TEST_P(MisbehaviourTest, SendsTheFramesDescribed) {
     EXPECT_EQ(JsonText(Report(), "outcome"), c.Outcome);
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, MisbehaviourTest, ::testing::ValuesIn(kMisbehaviour), CaseName<MisbehaviourCase>);
+INSTANTIATE_TEST_SUITE_P(Options, MisbehaviourTest, ::testing::ValuesIn(kMisbehaviour),
+                         CaseName<MisbehaviourCase>);
 
 TEST_F(SimTest, NoiseAndBrokenChecksStillLetAGoodHostComplete) {
     auto sim = Start({"--once", "--noise", "7", "--seed", "42", "--broken-check", "3", "--timeout", "150"});
@@ -530,11 +568,31 @@ INSTANTIATE_TEST_SUITE_P(Start, RefusalTest, ::testing::ValuesIn(kRefusals), Cas
 TEST_F(SimTest, HelpNamesEveryOption) {
     SimProcess sim({"--help"});
     EXPECT_EQ(sim.WaitForExit(), 0);
-    for (const char* option :
-         {"--file", "--port", "--hw-major", "--hw-minor", "--hw-revision", "--sw-version", "--loading",
-          "--page-flags", "--baud", "--power-on-delay", "--timeout", "--max-retries", "--noise", "--seed",
-          "--broken-check", "--bad-page-at", "--defective-after", "--silent-after", "--hangup-after",
-          "--unknown-type-at", "--power-cycle-at", "--power-off-ms", "--once", "--quiet", "--report"}) {
+    for (const char* option : {"--file",
+                               "--port",
+                               "--hw-major",
+                               "--hw-minor",
+                               "--hw-revision",
+                               "--sw-version",
+                               "--loading",
+                               "--page-flags",
+                               "--baud",
+                               "--power-on-delay",
+                               "--timeout",
+                               "--max-retries",
+                               "--noise",
+                               "--seed",
+                               "--broken-check",
+                               "--bad-page-at",
+                               "--defective-after",
+                               "--silent-after",
+                               "--hangup-after",
+                               "--unknown-type-at",
+                               "--power-cycle-at",
+                               "--power-off-ms",
+                               "--once",
+                               "--quiet",
+                               "--report"}) {
         EXPECT_NE(sim.Out().find(option), std::string::npos) << option;
     }
 }

@@ -18,9 +18,9 @@ struct SoftwareCase {
 };
 
 const SoftwareCase kSoftware[] = {
-    {"Dotted", "1.10.0.5", 0x1A05},  {"DottedMax", "15.15.15.15", 0xFFFF}, {"Hex", "0x1A05", 0x1A05},
-    {"Decimal", "6661", 0x1A05},     {"DigitTooBig", "1.16.0.0", {}},      {"ThreeDigits", "1.2.3", {}},
-    {"EmptyDigit", "1..2.3", {}},    {"HexTooBig", "0x10000", {}},         {"Signed", "-1", {}},
+    {"Dotted", "1.10.0.5", 0x1A05}, {"DottedMax", "15.15.15.15", 0xFFFF}, {"Hex", "0x1A05", 0x1A05},
+    {"Decimal", "6661", 0x1A05},    {"DigitTooBig", "1.16.0.0", {}},      {"ThreeDigits", "1.2.3", {}},
+    {"EmptyDigit", "1..2.3", {}},   {"HexTooBig", "0x10000", {}},         {"Signed", "-1", {}},
     {"Trailing", "0x1A05z", {}},
 };
 
@@ -36,13 +36,15 @@ TEST_P(SoftwareVersionTest, ParsesDottedOrNumber) {
     }
 }
 
-template <class Case> std::string CaseName(const ::testing::TestParamInfo<Case>& info) { return info.param.Name; }
+template <class Case> std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.Name;
+}
 
 INSTANTIATE_TEST_SUITE_P(Values, SoftwareVersionTest, ::testing::ValuesIn(kSoftware), CaseName<SoftwareCase>);
 
 TEST(SimOptionsTest, DefaultsAndBothValueForms) {
-    const SimOptionsResult r = ParseSimOptions(With({"--timeout=250", "--max-retries", "0", "--hangup-after", "3",
-                                                     "--once", "--baud", "0x1C200"}));
+    const SimOptionsResult r = ParseSimOptions(
+        With({"--timeout=250", "--max-retries", "0", "--hangup-after", "3", "--once", "--baud", "0x1C200"}));
     ASSERT_TRUE(r.Ok) << r.Error;
     EXPECT_EQ(r.Options.Timeout, std::chrono::milliseconds(250));
     EXPECT_EQ(r.Options.MaxRetries, 0u);

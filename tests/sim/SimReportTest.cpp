@@ -25,11 +25,13 @@ const SummaryCase kSummaries[] = {
     {"OddCount", {30, 10, 20}, {3, 20, 30, 30}},
     {"EvenCountAveragesTheMiddle", {40, 10, 30, 20}, {4, 25, 40, 40}},
     {"HundredSamples", OneToHundred(), {100, 50.5, 99, 100}},
-    {"OneOutlierInTwoHundred", [] {
+    {"OneOutlierInTwoHundred",
+     [] {
          std::vector<double> s(200, 20.0);
          s[17] = 900;
          return s;
-     }(), {200, 20, 20, 900}},
+     }(),
+     {200, 20, 20, 900}},
 };
 
 class SummaryTest : public ::testing::TestWithParam<SummaryCase> {};
@@ -43,7 +45,9 @@ TEST_P(SummaryTest, MedianNearestRankP99AndMax) {
     EXPECT_DOUBLE_EQ(got.MaxMs, want.MaxMs);
 }
 
-template <class Case> std::string CaseName(const ::testing::TestParamInfo<Case>& info) { return info.param.Name; }
+template <class Case> std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.Name;
+}
 
 INSTANTIATE_TEST_SUITE_P(Turnarounds, SummaryTest, ::testing::ValuesIn(kSummaries), CaseName<SummaryCase>);
 

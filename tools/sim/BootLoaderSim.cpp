@@ -15,7 +15,9 @@ constexpr std::size_t PageFrameOverhead = 14; // start, type, PageWord, 8 head b
 // closing a pty master throws away what the program has not read yet.
 constexpr auto HangupLinger = std::chrono::milliseconds(100);
 
-double Milliseconds(SimClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Milliseconds(SimClock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 std::string Hex4(std::uint16_t value) {
     char text[8];
@@ -28,7 +30,8 @@ std::string Hex4(std::uint16_t value) {
 BootLoaderSim::BootLoaderSim(const SimOptions& options, const UpdatePackage& package, std::uint16_t PageCount,
                              std::FILE* out)
     : options_(options), package_(package), pageCount_(PageCount),
-      frameSize_(PageFrameOverhead + 2 * (package.PageMap.empty() ? 0 : package.PageMap.begin()->second.Data.size())),
+      frameSize_(PageFrameOverhead +
+                 2 * (package.PageMap.empty() ? 0 : package.PageMap.begin()->second.Data.size())),
       out_(out), noise_(options.Seed) {
     hwMajor_ = options.Loading ? LoadingHwMajor : options.HwMajor.value_or(package.HwMajor);
     hwMinor_ = options.HwMinor.value_or(package.HwMinor);
@@ -44,8 +47,8 @@ void BootLoaderSim::Say(const std::string& line) const {
     }
 }
 
-SimClock::time_point BootLoaderSim::SendFrame(PacedLine& line, DeviceFrame frame, SimClock::time_point notBefore,
-                                              bool forceGood, bool& broken) {
+SimClock::time_point BootLoaderSim::SendFrame(PacedLine& line, DeviceFrame frame,
+                                              SimClock::time_point notBefore, bool forceGood, bool& broken) {
     ++framesSent_;
     broken = !forceGood && options_.BrokenCheck && framesSent_ % *options_.BrokenCheck == 0;
     if (broken) {
@@ -91,7 +94,8 @@ BootLoaderSim::Answer BootLoaderSim::AwaitPage(PacedLine& line, std::uint16_t wo
             if (rx.size() - at < size) {
                 break; // the beginning of a frame: wait for the rest
             }
-            const std::uint16_t check = static_cast<std::uint16_t>(rx[at + size - 2] | (rx[at + size - 1] << 8));
+            const std::uint16_t check =
+                static_cast<std::uint16_t>(rx[at + size - 2] | (rx[at + size - 1] << 8));
             if (Crc16(0, rx.data() + at + 1, static_cast<std::uint16_t>(size - 3)) != check) {
                 rejected = true;
                 ++at;
@@ -168,7 +172,8 @@ RunReport BootLoaderSim::ServeRun(int fd, int stopFd) {
     // Power-on: the program has opened the port; the user switches the instrument on.
     switch (line.Idle(SimClock::now() + options_.PowerOnDelay)) {
     case PacedLine::Event::Hangup:
-        return finish(RunOutcome::Abandoned, "the program closed the port before the power-on delay ended", {});
+        return finish(RunOutcome::Abandoned, "the program closed the port before the power-on delay ended",
+                      {});
     case PacedLine::Event::Stop:
         return finish(RunOutcome::Interrupted, "stopped before the first request", {});
     default:
@@ -181,22 +186,23 @@ RunReport BootLoaderSim::ServeRun(int fd, int stopFd) {
     bool unknownSent = false;
     bool broken = false;
     const auto endedBy = [&](bool stopped, const std::string& what) {
-        return stopped
-                   ? finish(RunOutcome::Interrupted, "stopped " + what, start)
-                   : finish(RunOutcome::Abandoned, "the program closed the port " + what, start);
+        return stopped ? finish(RunOutcome::Interrupted, "stopped " + what, start)
+                       : finish(RunOutcome::Abandoned, "the program closed the port " + what, start);
     };
 
     for (std::uint16_t n = 0; n < pageCount_; ++n) {
         const std::string during = "during page " + std::to_string(n);
         if (options_.UnknownTypeAt == n && !unknownSent) {
             unknownSent = true;
-            notBefore = SendFrame(line, MakeDeviceFrame(UnknownFrameType, swVersion_, hwMinor_, hwRevision_, hwMajor_,
-                                                        static_cast<std::uint16_t>(n)),
+            notBefore = SendFrame(line,
+                                  MakeDeviceFrame(UnknownFrameType, swVersion_, hwMinor_, hwRevision_,
+                                                  hwMajor_, static_cast<std::uint16_t>(n)),
                                   notBefore, false, broken);
         }
         const std::uint16_t number = options_.BadPageAt == n ? pageCount_ : n;
         const auto word = static_cast<std::uint16_t>(number | (options_.PageFlags << 12));
-        const DeviceFrame request = MakeDeviceFrame(FramePageRequest, swVersion_, hwMinor_, hwRevision_, hwMajor_, word);
+        const DeviceFrame request =
+            MakeDeviceFrame(FramePageRequest, swVersion_, hwMinor_, hwRevision_, hwMajor_, word);
         for (std::uint32_t repeats = 0;; ++repeats) {
             const SimClock::time_point requestEnd = SendFrame(line, request, notBefore, repeats > 0, broken);
             ++report.Requests;
@@ -205,15 +211,16 @@ RunReport BootLoaderSim::ServeRun(int fd, int stopFd) {
                 return endedBy(answer.Kind == AnswerKind::Stop, during);
             }
             if (answer.Kind != AnswerKind::None) {
-                report.TurnaroundsMs.push_back(Milliseconds(std::max(answer.First - requestEnd, SimClock::duration{})));
+                report.TurnaroundsMs.push_back(
+                    Milliseconds(std::max(answer.First - requestEnd, SimClock::duration{})));
             }
             if (answer.Kind == AnswerKind::Correct) {
                 ++report.PagesCorrect;
                 notBefore = answer.Done;
                 char turnaround[32];
                 std::snprintf(turnaround, sizeof turnaround, "%.2f", report.TurnaroundsMs.back());
-                Say("page " + std::to_string(n) + " of " + std::to_string(pageCount_) + " served, turnaround " +
-                    turnaround + " ms");
+                Say("page " + std::to_string(n) + " of " + std::to_string(pageCount_) +
+                    " served, turnaround " + turnaround + " ms");
                 break;
             }
             if (answer.Kind == AnswerKind::Wrong) {
@@ -222,14 +229,15 @@ RunReport BootLoaderSim::ServeRun(int fd, int stopFd) {
                 Say("page " + std::to_string(n) + ": wrong answer, " + answer.Why);
             } else {
                 notBefore = {};
-                Say("page " + std::to_string(n) + ": no answer within " + std::to_string(options_.Timeout.count()) +
-                    " ms" + (broken ? " (the request had a broken check)" : ""));
+                Say("page " + std::to_string(n) + ": no answer within " +
+                    std::to_string(options_.Timeout.count()) + " ms" +
+                    (broken ? " (the request had a broken check)" : ""));
             }
             if (repeats == options_.MaxRetries) {
                 (void)line.Drain();
                 return finish(RunOutcome::Failed,
-                              "page " + std::to_string(n) + " got no right answer in " + std::to_string(repeats + 1) +
-                                  " requests",
+                              "page " + std::to_string(n) + " got no right answer in " +
+                                  std::to_string(repeats + 1) + " requests",
                               start);
             }
             if (answer.Kind == AnswerKind::None) {
@@ -239,11 +247,13 @@ RunReport BootLoaderSim::ServeRun(int fd, int stopFd) {
 
         // The page is in: report it, and in the same breath ask for the next one.
         const bool last = n + 1 == pageCount_;
-        const DeviceFrame progress = MakeDeviceFrame(FrameProgress, swVersion_, hwMinor_, hwRevision_, hwMajor_, n);
+        const DeviceFrame progress =
+            MakeDeviceFrame(FrameProgress, swVersion_, hwMinor_, hwRevision_, hwMajor_, n);
         notBefore = SendFrame(line, progress, notBefore, false, broken);
         if (last && broken) {
             // Without the report of the last page the program would wait for ever: say it again.
-            if (const auto event = line.Idle(notBefore + options_.Timeout); event != PacedLine::Event::Deadline) {
+            if (const auto event = line.Idle(notBefore + options_.Timeout);
+                event != PacedLine::Event::Deadline) {
                 return endedBy(event == PacedLine::Event::Stop, "after the last page");
             }
             notBefore = SendFrame(line, progress, notBefore, true, broken);
@@ -251,10 +261,12 @@ RunReport BootLoaderSim::ServeRun(int fd, int stopFd) {
 
         if (options_.DefectiveAfter == n) {
             bool defectiveBroken = false;
-            const DeviceFrame defect = MakeDeviceFrame(FrameDefective, swVersion_, hwMinor_, hwRevision_, hwMajor_, n);
+            const DeviceFrame defect =
+                MakeDeviceFrame(FrameDefective, swVersion_, hwMinor_, hwRevision_, hwMajor_, n);
             notBefore = SendFrame(line, defect, notBefore, false, defectiveBroken);
             if (defectiveBroken) {
-                if (const auto event = line.Idle(notBefore + options_.Timeout); event != PacedLine::Event::Deadline) {
+                if (const auto event = line.Idle(notBefore + options_.Timeout);
+                    event != PacedLine::Event::Deadline) {
                     return endedBy(event == PacedLine::Event::Stop, "after the defect report");
                 }
                 SendFrame(line, defect, notBefore, true, defectiveBroken);

@@ -32,9 +32,9 @@ SimClock::time_point PacedLine::Send(const ByteBuffer& bytes, SimClock::time_poi
     const SimClock::time_point start = std::max({SimClock::now(), lineFree_, notBefore});
     for (std::size_t at = 0; at < bytes.size(); at += groupSize_) {
         const std::size_t end = std::min(bytes.size(), at + groupSize_);
-        queue_.push_back(Group{start + LineTime(end),
-                               ByteBuffer(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                                          bytes.begin() + static_cast<std::ptrdiff_t>(end))});
+        queue_.push_back(
+            Group{start + LineTime(end), ByteBuffer(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                                    bytes.begin() + static_cast<std::ptrdiff_t>(end))});
     }
     lineFree_ = start + LineTime(bytes.size());
     return lineFree_;
@@ -100,9 +100,11 @@ PacedLine::Event PacedLine::Pump(SimClock::time_point deadline) {
         }
         const auto left = std::max(SimClock::duration::zero(), wake - now);
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
-        timespec wait{static_cast<std::time_t>(seconds.count()),
-                      static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count())};
-        pollfd fds[2] = {{fd_, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0}, {stopFd_, POLLIN, 0}};
+        timespec wait{
+            static_cast<std::time_t>(seconds.count()),
+            static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count())};
+        pollfd fds[2] = {{fd_, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0},
+                         {stopFd_, POLLIN, 0}};
         const int ready = ::ppoll(fds, 2, &wait, nullptr);
         if (ready < 0 && errno != EINTR) {
             return Event::Hangup;

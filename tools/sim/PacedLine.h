@@ -49,7 +49,7 @@ private:
         ByteBuffer Bytes;
     };
     bool WriteDue(SimClock::time_point now, bool& blocked); // false: the other side is gone
-    bool ReadAvailable(bool& got);                         // false: the other side is gone
+    bool ReadAvailable(bool& got);                          // false: the other side is gone
 
     int fd_;
     int stopFd_;

@@ -16,7 +16,9 @@
 
 namespace {
 
-std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string SystemError(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
 
 // The target of the link at `path`, or empty when it is no link (errno tells why).
 std::string ReadLink(const std::string& path) {
@@ -50,8 +52,8 @@ bool PseudoTerminal::Open(std::string& error) {
         ::cfmakeraw(&settings);
         ::cfsetispeed(&settings, B115200);
         ::cfsetospeed(&settings, B115200);
-        settings.c_cflag = (settings.c_cflag & ~static_cast<tcflag_t>(CSIZE | PARENB)) | CS8 | CSTOPB | CLOCAL |
-                           CREAD;
+        settings.c_cflag =
+            (settings.c_cflag & ~static_cast<tcflag_t>(CSIZE | PARENB)) | CS8 | CSTOPB | CLOCAL | CREAD;
         ::tcsetattr(fd, TCSANOW, &settings);
     }
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -112,7 +114,9 @@ PseudoTerminal::SlaveEvent PseudoTerminal::NextSlaveEvent() {
     }
 }
 
-void PseudoTerminal::Discard() const { ::tcflush(master_, TCIOFLUSH); }
+void PseudoTerminal::Discard() const {
+    ::tcflush(master_, TCIOFLUSH);
+}
 
 bool PublishedPort::Publish(const std::string& name, const std::string& target, std::string& error) {
     std::string folderError;

@@ -112,25 +112,40 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string>& args) {
 
     using Setter = std::function<bool(const std::string& name, const std::string& value)>;
     const std::map<std::string, Setter> valued = {
-        {"--file", [&](auto&, auto& v) { o.File = v; return true; }},
-        {"--port", [&](auto&, auto& v) { o.Port = v; return true; }},
-        {"--report", [&](auto&, auto& v) { o.Report = v; return true; }},
+        {"--file",
+         [&](auto&, auto& v) {
+             o.File = v;
+             return true;
+         }},
+        {"--port",
+         [&](auto&, auto& v) {
+             o.Port = v;
+             return true;
+         }},
+        {"--report",
+         [&](auto&, auto& v) {
+             o.Report = v;
+             return true;
+         }},
         {"--hw-major",
          [&](auto& n, auto& v) {
              auto x = number(n, v, 0, 255);
-             if (x) o.HwMajor = static_cast<std::uint8_t>(*x);
+             if (x)
+                 o.HwMajor = static_cast<std::uint8_t>(*x);
              return x.has_value();
          }},
         {"--hw-minor",
          [&](auto& n, auto& v) {
              auto x = number(n, v, 0, 0xFFFF);
-             if (x) o.HwMinor = static_cast<std::uint16_t>(*x);
+             if (x)
+                 o.HwMinor = static_cast<std::uint16_t>(*x);
              return x.has_value();
          }},
         {"--hw-revision",
          [&](auto& n, auto& v) {
              auto x = number(n, v, 0, 255);
-             if (x) o.HwRevision = static_cast<std::uint8_t>(*x);
+             if (x)
+                 o.HwRevision = static_cast<std::uint8_t>(*x);
              return x.has_value();
          }},
         {"--sw-version",
@@ -144,7 +159,8 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string>& args) {
         {"--page-flags",
          [&](auto& n, auto& v) {
              auto x = number(n, v, 0, 15);
-             if (x) o.PageFlags = static_cast<std::uint8_t>(*x);
+             if (x)
+                 o.PageFlags = static_cast<std::uint8_t>(*x);
              return x.has_value();
          }},
         {"--baud", [&](auto& n, auto& v) { return u32(n, v, 1, MaxBaud, o.Baud); }},
@@ -157,7 +173,8 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string>& args) {
          [&](auto& n, auto& v) {
              std::uint32_t k = 0;
              bool ok = u32(n, v, 1, 0xFFFFFFFF, k);
-             if (ok) o.BrokenCheck = k;
+             if (ok)
+                 o.BrokenCheck = k;
              return ok;
          }},
         {"--bad-page-at", [&](auto& n, auto& v) { return page(n, v, o.BadPageAt); }},
@@ -240,8 +257,10 @@ std::string CheckAgainstFile(const SimOptions& options, std::uint16_t PageCount)
     const std::pair<const char*, const std::optional<std::uint16_t>*> atPage[] = {
         {"--bad-page-at", &options.BadPageAt}, {"--unknown-type-at", &options.UnknownTypeAt}};
     const std::pair<const char*, const std::optional<std::uint16_t>*> afterPage[] = {
-        {"--defective-after", &options.DefectiveAfter}, {"--silent-after", &options.SilentAfter},
-        {"--hangup-after", &options.HangupAfter},       {"--power-cycle-at", &options.PowerCycleAt}};
+        {"--defective-after", &options.DefectiveAfter},
+        {"--silent-after", &options.SilentAfter},
+        {"--hangup-after", &options.HangupAfter},
+        {"--power-cycle-at", &options.PowerCycleAt}};
     for (const auto& [name, value] : atPage) {
         if (*value && **value >= PageCount) {
             return std::string(name) + " " + std::to_string(**value) + ": the file has pages 0 to " +

@@ -74,9 +74,9 @@ std::string FormatReport(const RunReport& r) {
         text += ": " + r.Note;
     }
     text += "\n";
-    text += "  pages served correctly " + std::to_string(r.PagesCorrect) + " of " + std::to_string(r.PageCount) +
-            ", pages wrong " + std::to_string(r.PagesWrong) + ", retries " + std::to_string(r.Retries) +
-            ", requests " + std::to_string(r.Requests) + "\n";
+    text += "  pages served correctly " + std::to_string(r.PagesCorrect) + " of " +
+            std::to_string(r.PageCount) + ", pages wrong " + std::to_string(r.PagesWrong) + ", retries " +
+            std::to_string(r.Retries) + ", requests " + std::to_string(r.Requests) + "\n";
     text += "  host turnaround over " + std::to_string(t.Count) + " answers: median " + Fixed(t.MedianMs, 2) +
             " ms, p99 " + Fixed(t.P99Ms, 2) + " ms, max " + Fixed(t.MaxMs, 2) + " ms\n";
     text += "  run time " + Fixed(r.RunTimeMs, 1) + " ms, line-limited " + Fixed(r.LineLimitedMs(), 1) +

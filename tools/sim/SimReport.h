@@ -29,9 +29,9 @@ struct RunReport {
     RunOutcome Outcome = RunOutcome::Abandoned;
     std::uint16_t PageCount = 0;
     std::uint32_t PagesCorrect = 0; // right page frames received (pages served again after a power cycle too)
-    std::uint32_t PagesWrong = 0;   // answers that were not the page asked for: wrong page, data, length, check
-    std::uint32_t Retries = 0;      // requests repeated because no valid answer came in time
-    std::uint32_t Requests = 0;     // page requests sent, repeats included
+    std::uint32_t PagesWrong = 0; // answers that were not the page asked for: wrong page, data, length, check
+    std::uint32_t Retries = 0;    // requests repeated because no valid answer came in time
+    std::uint32_t Requests = 0;   // page requests sent, repeats included
     std::uint64_t BytesSent = 0;
     std::uint64_t BytesReceived = 0;
     std::uint32_t Baud = 0;

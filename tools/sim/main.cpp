@@ -45,7 +45,9 @@ bool InstallStopSignals(std::string& error) {
     return true;
 }
 
-bool Stopped() { return stopSignal != 0; }
+bool Stopped() {
+    return stopSignal != 0;
+}
 
 // Waits up to `limit` for the slave's next opening or closing, or a stop; false when a stop was asked for.
 // Bytes the program sends meanwhile are dropped so that its writes never block.
@@ -56,7 +58,8 @@ bool WaitForSlaveEvent(PseudoTerminal& pty, std::chrono::milliseconds limit) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - SimClock::now());
         // A master without an open slave reports a hang-up on every poll: leave it out then.
         const int count = pty.Holders() > 0 ? 3 : 2;
-        const int ready = ::poll(fds, static_cast<nfds_t>(count), static_cast<int>(std::max<std::int64_t>(0, left.count())));
+        const int ready = ::poll(fds, static_cast<nfds_t>(count),
+                                 static_cast<int>(std::max<std::int64_t>(0, left.count())));
         if (Stopped() || (ready > 0 && (fds[0].revents & POLLIN) != 0)) {
             return false;
         }
@@ -76,7 +79,8 @@ bool WaitForSlaveEvent(PseudoTerminal& pty, std::chrono::milliseconds limit) {
 // Waits until a program opens the port; false when a stop was asked for first.
 bool WaitForOpening(PseudoTerminal& pty) {
     while (pty.Holders() == 0) {
-        if (pty.NextSlaveEvent() == PseudoTerminal::SlaveEvent::None && !WaitForSlaveEvent(pty, std::chrono::hours(1))) {
+        if (pty.NextSlaveEvent() == PseudoTerminal::SlaveEvent::None &&
+            !WaitForSlaveEvent(pty, std::chrono::hours(1))) {
             return false;
         }
     }
@@ -88,7 +92,8 @@ bool WaitForClosing(PseudoTerminal& pty, std::chrono::milliseconds limit) {
     const auto end = SimClock::now() + limit;
     while (pty.Holders() > 0 && SimClock::now() < end) {
         if (pty.NextSlaveEvent() == PseudoTerminal::SlaveEvent::None &&
-            !WaitForSlaveEvent(pty, std::chrono::duration_cast<std::chrono::milliseconds>(end - SimClock::now()))) {
+            !WaitForSlaveEvent(
+                pty, std::chrono::duration_cast<std::chrono::milliseconds>(end - SimClock::now()))) {
             return false;
         }
     }
@@ -101,8 +106,8 @@ bool OpenAndPublish(PseudoTerminal& pty, PublishedPort& port, const std::string&
         std::fprintf(stderr, "pagewright-sim: %s\n", error.c_str());
         return false;
     }
-    std::printf("pagewright-sim: virtual port %s published at %s -> %s\n", name.c_str(), port.LinkPath().c_str(),
-                pty.SlavePath().c_str());
+    std::printf("pagewright-sim: virtual port %s published at %s -> %s\n", name.c_str(),
+                port.LinkPath().c_str(), pty.SlavePath().c_str());
     std::fflush(stdout);
     return true;
 }
@@ -143,9 +148,9 @@ int main(int argc, char** argv) {
     BootLoaderSim sim(options, file.Package, file.PageCount, stdout);
     std::printf("pagewright-sim: %u pages of %s; requests report HwMajor %u, HwMinor %u, HwRevision %u, "
                 "SwVersion 0x%04X\n",
-                static_cast<unsigned>(file.PageCount), options.File.c_str(), static_cast<unsigned>(sim.HwMajor()),
-                static_cast<unsigned>(sim.HwMinor()), static_cast<unsigned>(sim.HwRevision()),
-                static_cast<unsigned>(sim.SwVersion()));
+                static_cast<unsigned>(file.PageCount), options.File.c_str(),
+                static_cast<unsigned>(sim.HwMajor()), static_cast<unsigned>(sim.HwMinor()),
+                static_cast<unsigned>(sim.HwRevision()), static_cast<unsigned>(sim.SwVersion()));
     std::fflush(stdout);
 
     int status = ExitSuccess;
