@@ -19,12 +19,13 @@ constexpr COMMTIMEOUTS kPortTimeouts = {
     20, // WriteTotalTimeoutConstant
 };
 
-DWORD Milliseconds(std::chrono::milliseconds duration) { return static_cast<DWORD>(duration.count()); }
+DWORD Milliseconds(std::chrono::milliseconds duration) {
+    return static_cast<DWORD>(duration.count());
+}
 
 } // namespace
 
-TComConnector::TComConnector(bool CreateSuspended) : TThread(true)
-{
+TComConnector::TComConnector(bool CreateSuspended) : TThread(true) {
     SetPriority(tpHighest);
     for (HANDLE& event : Events)
         event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -33,8 +34,7 @@ TComConnector::TComConnector(bool CreateSuspended) : TThread(true)
         Resume();
 }
 
-TComConnector::~TComConnector()
-{
+TComConnector::~TComConnector() {
     // The body waits without time-out, so the stop event wakes it; Destroying makes it leave at once,
     // without a port step or a hook, and the port is closed here.
     Destroying = true;
@@ -49,24 +49,21 @@ TComConnector::~TComConnector()
         CloseHandle(event);
 }
 
-void TComConnector::SetPortName(const std::string& name)
-{
+void TComConnector::SetPortName(const std::string& name) {
     if (name == FPortName)
         return;
     FPortName = name;
     SetEvent(Events[ReconnectEvent]);
 }
 
-void TComConnector::Shutdown()
-{
+void TComConnector::Shutdown() {
     Terminate();
     SetEvent(Events[StopEvent]);
     if (Suspended())
         Resume();
 }
 
-void TComConnector::Execute()
-{
+void TComConnector::Execute() {
     LineWatch = OVERLAPPED{};
     LineWatch.hEvent = Events[LineEvent];
     LineWatchPending = false;
@@ -119,8 +116,7 @@ void TComConnector::Execute()
     LineWatchPending = false;
 }
 
-void TComConnector::WatchLine()
-{
+void TComConnector::WatchLine() {
     if (WaitCommEvent(FPortHandle, &LineEventMask, &LineWatch)) {
         // Completed at once: its event is set too, and the next pass checks the line again.
         SetEvent(Events[LineCheckEvent]);
@@ -138,8 +134,7 @@ void TComConnector::WatchLine()
     SetEvent(Events[LineCheckEvent]);
 }
 
-void TComConnector::OpenPort()
-{
+void TComConnector::OpenPort() {
     ClosePort();
     if (FPortName.empty())
         return;
@@ -156,8 +151,7 @@ void TComConnector::OpenPort()
 
 // Opens PortName and applies the instrument's line settings; false at the first step that fails, with
 // any handle already opened left in FPortHandle for the caller to close.
-bool TComConnector::OpenAndConfigure()
-{
+bool TComConnector::OpenAndConfigure() {
     const std::string device = kDevicePrefix + FPortName;
     FPortHandle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, 0);
@@ -196,8 +190,7 @@ bool TComConnector::OpenAndConfigure()
     return true;
 }
 
-void TComConnector::ClosePort()
-{
+void TComConnector::ClosePort() {
     if (FPortHandle == INVALID_HANDLE_VALUE)
         return;
     EscapeCommFunction(FPortHandle, CLRDTR);
@@ -210,8 +203,7 @@ void TComConnector::ClosePort()
     CallHook(OnClose);
 }
 
-void TComConnector::CheckLine()
-{
+void TComConnector::CheckLine() {
     ResetEvent(Events[LineCheckEvent]);
     DWORD status = 0;
     if (!GetCommModemStatus(FPortHandle, &status))
@@ -225,8 +217,7 @@ void TComConnector::CheckLine()
 
 // A hook may reassign hooks of this object while it runs; it is called through a copy so that the
 // callable stays alive for the whole call.
-void TComConnector::CallHook(const TNotifyEvent& hook)
-{
+void TComConnector::CallHook(const TNotifyEvent& hook) {
     if (!hook)
         return;
     const TNotifyEvent call = hook;

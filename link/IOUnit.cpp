@@ -6,12 +6,13 @@
 
 namespace {
 
-DWORD Milliseconds(std::chrono::milliseconds duration) { return static_cast<DWORD>(duration.count()); }
+DWORD Milliseconds(std::chrono::milliseconds duration) {
+    return static_cast<DWORD>(duration.count());
+}
 
 } // namespace
 
-TIOUnit::TIOUnit(bool CreateSuspended, HANDLE PortHandle) : TThread(true), FPortHandle(PortHandle)
-{
+TIOUnit::TIOUnit(bool CreateSuspended, HANDLE PortHandle) : TThread(true), FPortHandle(PortHandle) {
     SetPriority(tpNormal);
     for (HANDLE& event : Events)
         event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -22,21 +23,18 @@ TIOUnit::TIOUnit(bool CreateSuspended, HANDLE PortHandle) : TThread(true), FPort
         Resume();
 }
 
-TIOUnit::~TIOUnit()
-{
+TIOUnit::~TIOUnit() {
     TerminateAndWait();
     for (HANDLE event : Events)
         CloseHandle(event);
 }
 
-void TIOUnit::Send(const ByteBuffer& bytes)
-{
+void TIOUnit::Send(const ByteBuffer& bytes) {
     TransmitQueue.insert(TransmitQueue.end(), bytes.begin(), bytes.end());
     SetEvent(Events[WriteRequestEvent]);
 }
 
-void TIOUnit::Stop()
-{
+void TIOUnit::Stop() {
     // The stop request is in place before a suspended thread is let go, so that its first wait takes it
     // and no read is ever started.
     SetEvent(Events[StopEventIndex]);
@@ -45,8 +43,7 @@ void TIOUnit::Stop()
         Resume();
 }
 
-void TIOUnit::Execute()
-{
+void TIOUnit::Execute() {
     ReadCount = 0;
     WriteCount = 0;
     ReadRecord = OVERLAPPED{};
@@ -100,8 +97,7 @@ void TIOUnit::Execute()
     }
 }
 
-void TIOUnit::TakeReadResult()
-{
+void TIOUnit::TakeReadResult() {
     ReadInFlight = false;
     // The count is taken over: a read that completed at once reported the same count when it started.
     ReadCount = 0;
@@ -113,8 +109,7 @@ void TIOUnit::TakeReadResult()
     }
 }
 
-void TIOUnit::ReceivePass()
-{
+void TIOUnit::ReceivePass() {
     if (ReadCount != 0) {
         const auto count = std::min<std::size_t>(ReadCount, ReadChunk.size());
         ReceiveBuffer.insert(ReceiveBuffer.end(), ReadChunk.begin(),
@@ -143,8 +138,7 @@ void TIOUnit::ReceivePass()
     SetEvent(Events[ReadRequestEvent]);
 }
 
-void TIOUnit::TakeWriteResult()
-{
+void TIOUnit::TakeWriteResult() {
     WriteInFlight = false;
     WriteCount = 0;
     const BOOL ok = GetOverlappedResult(FPortHandle, &WriteRecord, &WriteCount, FALSE);
@@ -155,8 +149,7 @@ void TIOUnit::TakeWriteResult()
     }
 }
 
-void TIOUnit::TransmitPass()
-{
+void TIOUnit::TransmitPass() {
     if (WriteCount != 0) {
         if (TransmitQueue.size() >= WriteCount)
             TransmitQueue.erase(TransmitQueue.begin(),
@@ -197,13 +190,14 @@ void TIOUnit::TransmitPass()
 
 // Paces the retries on a port that keeps failing; a stop request ends the pause at once and is served by
 // the next wait.
-void TIOUnit::PauseAfterFailure() { WaitForSingleObject(Events[StopEventIndex], Milliseconds(kRetryPause)); }
+void TIOUnit::PauseAfterFailure() {
+    WaitForSingleObject(Events[StopEventIndex], Milliseconds(kRetryPause));
+}
 
 // Reads and writes still in flight are cancelled so that nothing completes into this object's buffers
 // after the body has returned. On a port the connector has closed they were aborted already and the
 // cancellation fails harmlessly.
-void TIOUnit::CancelPendingIo()
-{
+void TIOUnit::CancelPendingIo() {
     if (ReadInFlight)
         CancelIoEx(FPortHandle, &ReadRecord);
     if (WriteInFlight)
@@ -212,8 +206,7 @@ void TIOUnit::CancelPendingIo()
     WriteInFlight = false;
 }
 
-void TIOUnit::DeliverReceived()
-{
+void TIOUnit::DeliverReceived() {
     if (ReceiveBuffer.empty() || !OnReceive)
         return;
     // Called through a copy: the handler may reassign OnReceive.

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
@@ -23,7 +24,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-#include <dirent.h>
 
 namespace {
 
@@ -34,8 +34,7 @@ constexpr std::size_t kFrameSize = 12;
 constexpr auto kOpenLimit = 10s;
 constexpr auto kAnswerLimit = 5s;
 
-std::set<long> Tasks()
-{
+std::set<long> Tasks() {
     std::set<long> tids;
     if (DIR* dir = opendir("/proc/self/task")) {
         while (const dirent* entry = readdir(dir)) {
@@ -48,8 +47,7 @@ std::set<long> Tasks()
 }
 
 // Time the thread has spent on a CPU, in seconds.
-double ThreadCpuSeconds(long tid)
-{
+double ThreadCpuSeconds(long tid) {
     std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/schedstat");
     unsigned long long ns = 0;
     in >> ns;
@@ -61,17 +59,15 @@ struct NamedThread {
     long Tid;
 };
 
-std::map<long, double> CpuOf(const std::vector<NamedThread>& threads)
-{
+std::map<long, double> CpuOf(const std::vector<NamedThread>& threads) {
     std::map<long, double> cpu;
     for (const auto& thread : threads)
         cpu[thread.Tid] = ThreadCpuSeconds(thread.Tid);
     return cpu;
 }
 
-void ReportCpu(const char* phase, const std::vector<NamedThread>& threads, const std::map<long, double>& before,
-               const std::map<long, double>& after, double wall)
-{
+void ReportCpu(const char* phase, const std::vector<NamedThread>& threads,
+               const std::map<long, double>& before, const std::map<long, double>& after, double wall) {
     std::printf("%s: CPU over %.2f s of wall time\n", phase, wall);
     double workers = 0;
     for (const auto& thread : threads) {
@@ -85,8 +81,7 @@ void ReportCpu(const char* phase, const std::vector<NamedThread>& threads, const
                 100.0 * workers / wall);
 }
 
-bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count)
-{
+bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
     while (count > 0) {
         const ssize_t n = write(fd, bytes, count);
         if (n < 0 && errno == EINTR)
@@ -99,10 +94,10 @@ bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count)
     return true;
 }
 
-bool ReadAll(int fd, std::uint8_t* bytes, std::size_t count, Clock::time_point deadline)
-{
+bool ReadAll(int fd, std::uint8_t* bytes, std::size_t count, Clock::time_point deadline) {
     while (count > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return false;
         pollfd pfd{fd, POLLIN, 0};
@@ -119,30 +114,28 @@ bool ReadAll(int fd, std::uint8_t* bytes, std::size_t count, Clock::time_point d
     return true;
 }
 
-double Percentile(std::vector<double> sorted, double p)
-{
+double Percentile(std::vector<double> sorted, double p) {
     std::sort(sorted.begin(), sorted.end());
     const auto index = static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1) + 0.5);
     return sorted[std::min(index, sorted.size() - 1)];
 }
 
-void Pump(const std::function<bool()>& done)
-{
+void Pump(const std::function<bool()>& done) {
     while (!done())
         ThreadSync::CheckSynchronize(5ms);
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const int exchanges = argc > 1 ? std::atoi(argv[1]) : 200;
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
     ThreadSync::SetMainThread();
 
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     char slave[128];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, slave, sizeof slave) != 0) {
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
+        ptsname_r(master, slave, sizeof slave) != 0) {
         std::fprintf(stderr, "pw-link-bench: no pseudo-terminal available\n");
         return 1;
     }

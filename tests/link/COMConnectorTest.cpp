@@ -19,8 +19,7 @@ namespace {
 
 class ConnectorTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ThreadSync::SetMainThread();
         Connector = std::make_unique<TComConnector>(true);
         Connector->OnOpen = [this](TThread* sender) { Record("Open", sender); };
@@ -30,8 +29,7 @@ protected:
         Connector->OnDsrOff = [this](TThread* sender) { Record("DsrOff", sender); };
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         if (Connector) {
             Connector->Shutdown();
             Connector->WaitFor();
@@ -41,15 +39,13 @@ protected:
         EXPECT_TRUE(SenderWasConnector) << "a hook got another Sender";
     }
 
-    void Record(const std::string& hook, TThread* sender)
-    {
+    void Record(const std::string& hook, TThread* sender) {
         Log.push_back(hook);
         HooksOnMainThread = HooksOnMainThread && ThreadSync::IsMainThread();
         SenderWasConnector = SenderWasConnector && sender == Connector.get();
     }
 
-    int Count(const std::string& hook) const
-    {
+    int Count(const std::string& hook) const {
         int n = 0;
         for (const auto& entry : Log)
             n += entry == hook ? 1 : 0;
@@ -57,8 +53,7 @@ protected:
     }
 
     // Opens `pty` and lets the connector settle: its line check has run and its watch is pending.
-    void OpenAndSettle(const PtyPair& pty)
-    {
+    void OpenAndSettle(const PtyPair& pty) {
         Connector->SetPortName(pty.SlavePath());
         ASSERT_TRUE(PumpUntil([&] { return Count("Open") == 1; })) << "port never opened";
         ASSERT_TRUE(PumpUntilQuiet());
@@ -72,8 +67,7 @@ protected:
 
 using Hooks = std::vector<std::string>;
 
-TEST_F(ConnectorTest, OpensOnceWithTheInstrumentsLineSettings)
-{
+TEST_F(ConnectorTest, OpensOnceWithTheInstrumentsLineSettings) {
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
     Connector->Resume();
@@ -93,8 +87,7 @@ TEST_F(ConnectorTest, OpensOnceWithTheInstrumentsLineSettings)
     EXPECT_EQ(tio.c_cflag & CRTSCTS, 0u);
 }
 
-TEST_F(ConnectorTest, SameNameAgainChangesNothing)
-{
+TEST_F(ConnectorTest, SameNameAgainChangesNothing) {
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
     Connector->Resume();
@@ -108,8 +101,7 @@ TEST_F(ConnectorTest, SameNameAgainChangesNothing)
     EXPECT_EQ(Connector->PortHandle(), port);
 }
 
-TEST_F(ConnectorTest, NewNameClosesTheOldPortBeforeOpeningTheNew)
-{
+TEST_F(ConnectorTest, NewNameClosesTheOldPortBeforeOpeningTheNew) {
     PtyPair first;
     PtyPair second;
     ASSERT_TRUE(first.Ok() && second.Ok());
@@ -124,8 +116,7 @@ TEST_F(ConnectorTest, NewNameClosesTheOldPortBeforeOpeningTheNew)
     EXPECT_EQ(Connector->PortName(), second.SlavePath());
 }
 
-TEST_F(ConnectorTest, ClearedNameClosesThePortAndOpensNothing)
-{
+TEST_F(ConnectorTest, ClearedNameClosesThePortAndOpensNothing) {
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
     Connector->Resume();
@@ -141,8 +132,7 @@ TEST_F(ConnectorTest, ClearedNameClosesThePortAndOpensNothing)
     EXPECT_TRUE(pty.WaitHangUp(2s));
 }
 
-TEST_F(ConnectorTest, NameThatBecomesOpenableOpensOnALaterAttempt)
-{
+TEST_F(ConnectorTest, NameThatBecomesOpenableOpensOnALaterAttempt) {
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
     Connector->Resume();
@@ -155,8 +145,7 @@ TEST_F(ConnectorTest, NameThatBecomesOpenableOpensOnALaterAttempt)
     EXPECT_NE(Connector->PortHandle(), INVALID_HANDLE_VALUE);
 }
 
-TEST_F(ConnectorTest, ShutdownWhileOpenClosesThePortAndReturnsStopValue)
-{
+TEST_F(ConnectorTest, ShutdownWhileOpenClosesThePortAndReturnsStopValue) {
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
     Connector->Resume();
@@ -170,8 +159,7 @@ TEST_F(ConnectorTest, ShutdownWhileOpenClosesThePortAndReturnsStopValue)
     EXPECT_TRUE(pty.WaitHangUp(2s));
 }
 
-TEST_F(ConnectorTest, ShutdownBeforeResumeEndsWithoutAnyPortStep)
-{
+TEST_F(ConnectorTest, ShutdownBeforeResumeEndsWithoutAnyPortStep) {
     Connector->SetPortName("/dev/pagewright-no-such-port");
     Connector->Shutdown();
     Connector->WaitFor();
@@ -181,8 +169,7 @@ TEST_F(ConnectorTest, ShutdownBeforeResumeEndsWithoutAnyPortStep)
 }
 
 // Destroying a connector whose thread still runs ends the thread without a hook and releases the port.
-TEST_F(ConnectorTest, DestroyingARunningConnectorReleasesThePortSilently)
-{
+TEST_F(ConnectorTest, DestroyingARunningConnectorReleasesThePortSilently) {
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
     Connector->Resume();
@@ -199,8 +186,7 @@ TEST_F(ConnectorTest, DestroyingARunningConnectorReleasesThePortSilently)
 
 // The instrument's end goes away while the port is open: the connector keeps the port (only a new name
 // or Shutdown closes it) and sleeps; it neither spins nor floods the main thread with line checks.
-TEST_F(ConnectorTest, OtherEndGoneWhileOpenCostsNoCpu)
-{
+TEST_F(ConnectorTest, OtherEndGoneWhileOpenCostsNoCpu) {
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
     Connector->Resume();
@@ -239,8 +225,7 @@ const UnopenableCase kUnopenableCases[] = {
 
 class UnopenableNameTest : public ConnectorTest, public ::testing::WithParamInterface<UnopenableCase> {
 protected:
-    void TearDown() override
-    {
+    void TearDown() override {
         ConnectorTest::TearDown();
         if (Holder != INVALID_HANDLE_VALUE)
             CloseHandle(Holder);
@@ -248,8 +233,7 @@ protected:
             unlink(TempFile.c_str());
     }
 
-    std::string MakeName()
-    {
+    std::string MakeName() {
         switch (GetParam().Kind) {
         case UnopenableCase::Missing:
             return "/dev/pagewright-no-such-port";
@@ -273,8 +257,7 @@ protected:
     std::string TempFile;
 };
 
-TEST_P(UnopenableNameTest, EveryAttemptFailsAndTheAttemptsGoOn)
-{
+TEST_P(UnopenableNameTest, EveryAttemptFailsAndTheAttemptsGoOn) {
     ASSERT_TRUE(Pty.Ok());
     const std::string name = MakeName();
     if (GetParam().Kind == UnopenableCase::InUse) {

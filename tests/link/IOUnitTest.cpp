@@ -21,8 +21,7 @@ using Clock = std::chrono::steady_clock;
 
 class IOUnitTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ThreadSync::SetMainThread();
         ASSERT_TRUE(Pty.Ok()) << "no pseudo-terminal available";
         Port = OpenTestPort(Pty.SlavePath());
@@ -30,8 +29,7 @@ protected:
         Unit = std::make_unique<TIOUnit>(true, Port);
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         if (Unit) {
             Unit->Stop();
             Unit->WaitFor();
@@ -43,8 +41,7 @@ protected:
     }
 
     // Records every call of OnReceive; `consume` decides what the handler takes from the buffer.
-    void RecordCalls(std::function<void(ByteBuffer&)> consume = {})
-    {
+    void RecordCalls(std::function<void(ByteBuffer&)> consume = {}) {
         Unit->OnReceive = [this, consume](TThread* sender, ByteBuffer& buffer) {
             HandlerOnMainThread = HandlerOnMainThread && ThreadSync::IsMainThread() && sender == Unit.get();
             Seen.push_back(buffer);
@@ -62,8 +59,7 @@ protected:
     bool HandlerOnMainThread = true;
 };
 
-TEST_F(IOUnitTest, BurstOf200BytesArrivesInReadsOf80And80And40)
-{
+TEST_F(IOUnitTest, BurstOf200BytesArrivesInReadsOf80And80And40) {
     RecordCalls();
     Unit->Resume();
     const ByteBuffer burst = Pattern(200, 1);
@@ -78,8 +74,7 @@ TEST_F(IOUnitTest, BurstOf200BytesArrivesInReadsOf80And80And40)
     EXPECT_EQ(Seen[2], burst);
 }
 
-TEST_F(IOUnitTest, BytesLeftByTheHandlerComeAgainBeforeNewOnes)
-{
+TEST_F(IOUnitTest, BytesLeftByTheHandlerComeAgainBeforeNewOnes) {
     RecordCalls([this](ByteBuffer& buffer) {
         if (Calls() == 1)
             buffer.erase(buffer.begin(), buffer.begin() + 10);
@@ -104,8 +99,7 @@ TEST_F(IOUnitTest, BytesLeftByTheHandlerComeAgainBeforeNewOnes)
 
 // The receive pass hands over to the main thread every time, but with nothing received the handler is
 // not called: the first pass at start and the pass after a silent read's time-out.
-TEST_F(IOUnitTest, SilentLineCallsNoHandler)
-{
+TEST_F(IOUnitTest, SilentLineCallsNoHandler) {
     RecordCalls();
     Unit->Resume();
     int served = 0;
@@ -114,8 +108,7 @@ TEST_F(IOUnitTest, SilentLineCallsNoHandler)
     EXPECT_EQ(Calls(), 0u);
 }
 
-TEST_F(IOUnitTest, SendFromTheHandlerArrivesIntactAndOnce)
-{
+TEST_F(IOUnitTest, SendFromTheHandlerArrivesIntactAndOnce) {
     const ByteBuffer frame = Pattern(300, 4);
     RecordCalls([&](ByteBuffer& buffer) {
         Unit->Send(frame);
@@ -131,8 +124,7 @@ TEST_F(IOUnitTest, SendFromTheHandlerArrivesIntactAndOnce)
 
 // The first block is far larger than the pseudo-terminal holds, so its write stays in flight until the
 // test reads; the blocks queued meanwhile must follow it, whole and in order.
-TEST_F(IOUnitTest, SendsDuringAWriteInFlightFollowItInOrder)
-{
+TEST_F(IOUnitTest, SendsDuringAWriteInFlightFollowItInOrder) {
     const std::vector<ByteBuffer> blocks = {Pattern(1 << 20, 5), Pattern(333, 6), Pattern(77, 7)};
     RecordCalls([&](ByteBuffer& buffer) {
         Unit->Send(blocks[Calls() - 1]);
@@ -159,8 +151,7 @@ TEST_F(IOUnitTest, SendsDuringAWriteInFlightFollowItInOrder)
 
 // With a short write time-out the writes end with part of the queue written; each following write must
 // start at the first byte not yet confirmed.
-TEST_F(IOUnitTest, PartlyCompletedWritesContinueFromTheFirstUnconfirmedByte)
-{
+TEST_F(IOUnitTest, PartlyCompletedWritesContinueFromTheFirstUnconfirmedByte) {
     COMMTIMEOUTS shortWrites{20, 20, 50, 0, 50};
     ASSERT_TRUE(SetCommTimeouts(Port, &shortWrites));
     const ByteBuffer block = Pattern(1 << 20, 8);
@@ -181,8 +172,7 @@ TEST_F(IOUnitTest, PartlyCompletedWritesContinueFromTheFirstUnconfirmedByte)
     EXPECT_TRUE(ReadWhilePumping(Pty, 1, 300ms).empty()) << "bytes written twice";
 }
 
-TEST_F(IOUnitTest, StopFromTheHandlerEndsTheThread)
-{
+TEST_F(IOUnitTest, StopFromTheHandlerEndsTheThread) {
     RecordCalls([&](ByteBuffer& buffer) {
         Unit->Stop();
         buffer.clear();
@@ -199,8 +189,7 @@ TEST_F(IOUnitTest, StopFromTheHandlerEndsTheThread)
     EXPECT_EQ(ReadPort(Port, 80), (ByteBuffer{4, 5, 6, 7}));
 }
 
-TEST_F(IOUnitTest, StopBeforeResumeEndsWithoutReading)
-{
+TEST_F(IOUnitTest, StopBeforeResumeEndsWithoutReading) {
     RecordCalls();
     const ByteBuffer waiting = Pattern(10, 9);
     ASSERT_TRUE(Pty.Write(waiting));
@@ -213,8 +202,7 @@ TEST_F(IOUnitTest, StopBeforeResumeEndsWithoutReading)
     EXPECT_EQ(ReadPort(Port, 80), waiting) << "the thread read from the port";
 }
 
-TEST_F(IOUnitTest, TerminateAloneEndsTheThreadWithoutTheStoppedEvent)
-{
+TEST_F(IOUnitTest, TerminateAloneEndsTheThreadWithoutTheStoppedEvent) {
     RecordCalls();
     Unit->Resume();
     int served = 0;
@@ -231,8 +219,7 @@ TEST_F(IOUnitTest, TerminateAloneEndsTheThreadWithoutTheStoppedEvent)
 
 // A handler that throws ends the thread; the write it had in flight must not outlive the object (the
 // sanitizer build sees a write from freed memory otherwise).
-TEST_F(IOUnitTest, HandlerExceptionLeavesNoWriteInFlight)
-{
+TEST_F(IOUnitTest, HandlerExceptionLeavesNoWriteInFlight) {
     const ByteBuffer block = Pattern(1 << 20, 12);
     RecordCalls([&](ByteBuffer& buffer) {
         buffer.clear();
@@ -256,8 +243,7 @@ TEST_F(IOUnitTest, HandlerExceptionLeavesNoWriteInFlight)
 }
 
 // After a write the thread goes back to sleep; it must not keep waking on a served write request.
-TEST_F(IOUnitTest, IdleAfterAWriteCostsNoCpu)
-{
+TEST_F(IOUnitTest, IdleAfterAWriteCostsNoCpu) {
     const ByteBuffer answer = Pattern(12, 10);
     RecordCalls([&](ByteBuffer& buffer) {
         Unit->Send(answer);
@@ -290,8 +276,7 @@ const PortGoneCase kPortGoneCases[] = {
 
 class PortGoneTest : public IOUnitTest, public ::testing::WithParamInterface<PortGoneCase> {};
 
-TEST_P(PortGoneTest, ThreadNeitherSpinsNorFloodsTheMainThread)
-{
+TEST_P(PortGoneTest, ThreadNeitherSpinsNorFloodsTheMainThread) {
     const ByteBuffer block = Pattern(1 << 20, 11);
     RecordCalls([&](ByteBuffer&) {
         if (Calls() == 1)

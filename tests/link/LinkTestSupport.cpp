@@ -17,16 +17,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline)
-{
+int RemainingMs(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
 }
 
 } // namespace
 
-PtyPair::PtyPair()
-{
+PtyPair::PtyPair() {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0)
         return;
@@ -39,17 +37,17 @@ PtyPair::PtyPair()
     FSlavePath = name;
 }
 
-PtyPair::~PtyPair() { CloseMaster(); }
+PtyPair::~PtyPair() {
+    CloseMaster();
+}
 
-void PtyPair::CloseMaster()
-{
+void PtyPair::CloseMaster() {
     if (FMaster >= 0)
         close(FMaster);
     FMaster = -1;
 }
 
-bool PtyPair::Write(const ByteBuffer& bytes)
-{
+bool PtyPair::Write(const ByteBuffer& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = write(FMaster, bytes.data() + done, bytes.size() - done);
@@ -62,8 +60,7 @@ bool PtyPair::Write(const ByteBuffer& bytes)
     return true;
 }
 
-ByteBuffer PtyPair::Read(std::size_t count, std::chrono::milliseconds limit)
-{
+ByteBuffer PtyPair::Read(std::size_t count, std::chrono::milliseconds limit) {
     ByteBuffer got;
     const auto deadline = Clock::now() + limit;
     while (got.size() < count) {
@@ -85,14 +82,12 @@ ByteBuffer PtyPair::Read(std::size_t count, std::chrono::milliseconds limit)
     return got;
 }
 
-bool PtyPair::WaitReadable(std::chrono::milliseconds limit)
-{
+bool PtyPair::WaitReadable(std::chrono::milliseconds limit) {
     pollfd pfd{FMaster, POLLIN, 0};
     return poll(&pfd, 1, static_cast<int>(limit.count())) > 0 && (pfd.revents & POLLIN) != 0;
 }
 
-bool PtyPair::WaitHangUp(std::chrono::milliseconds limit)
-{
+bool PtyPair::WaitHangUp(std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
     do {
         pollfd pfd{FMaster, 0, 0};
@@ -105,8 +100,7 @@ bool PtyPair::WaitHangUp(std::chrono::milliseconds limit)
     return false;
 }
 
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
     while (!done()) {
         if (Clock::now() >= deadline)
@@ -116,15 +110,13 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     return true;
 }
 
-void PumpFor(std::chrono::milliseconds duration)
-{
+void PumpFor(std::chrono::milliseconds duration) {
     const auto deadline = Clock::now() + duration;
     while (Clock::now() < deadline)
         ThreadSync::CheckSynchronize(std::chrono::milliseconds(std::min(RemainingMs(deadline), 5)));
 }
 
-bool PumpUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds limit)
-{
+bool PumpUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
     auto lastCall = Clock::now();
     while (Clock::now() < deadline) {
@@ -136,8 +128,7 @@ bool PumpUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds l
     return false;
 }
 
-bool PumpOneCall(int& served, std::chrono::milliseconds limit)
-{
+bool PumpOneCall(int& served, std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
     while (Clock::now() < deadline) {
         if (ThreadSync::CheckSynchronize(5ms)) {
@@ -148,8 +139,7 @@ bool PumpOneCall(int& served, std::chrono::milliseconds limit)
     return false;
 }
 
-ByteBuffer ReadWhilePumping(PtyPair& pty, std::size_t count, std::chrono::milliseconds limit)
-{
+ByteBuffer ReadWhilePumping(PtyPair& pty, std::size_t count, std::chrono::milliseconds limit) {
     ByteBuffer got;
     const auto deadline = Clock::now() + limit;
     while (got.size() < count && Clock::now() < deadline) {
@@ -160,8 +150,7 @@ ByteBuffer ReadWhilePumping(PtyPair& pty, std::size_t count, std::chrono::millis
     return got;
 }
 
-ByteBuffer ReadPort(HANDLE port, DWORD count, std::chrono::milliseconds limit)
-{
+ByteBuffer ReadPort(HANDLE port, DWORD count, std::chrono::milliseconds limit) {
     const HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     OVERLAPPED record{};
     record.hEvent = done;
@@ -186,30 +175,28 @@ ByteBuffer ReadPort(HANDLE port, DWORD count, std::chrono::milliseconds limit)
     return bytes;
 }
 
-HANDLE OpenTestPort(const std::string& path, COMMTIMEOUTS timeouts)
-{
+HANDLE OpenTestPort(const std::string& path, COMMTIMEOUTS timeouts) {
     const std::string device = "\\\\.\\" + path;
     const HANDLE port = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OVERLAPPED, 0);
     if (port == INVALID_HANDLE_VALUE)
         return port;
     DCB dcb{};
-    if (!BuildCommDCBA("115200,n,8,2", &dcb) || !SetCommState(port, &dcb) || !SetCommTimeouts(port, &timeouts)) {
+    if (!BuildCommDCBA("115200,n,8,2", &dcb) || !SetCommState(port, &dcb) ||
+        !SetCommTimeouts(port, &timeouts)) {
         CloseHandle(port);
         return INVALID_HANDLE_VALUE;
     }
     return port;
 }
 
-double ProcessCpuSeconds()
-{
+double ProcessCpuSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-ByteBuffer Pattern(std::size_t count, unsigned seed)
-{
+ByteBuffer Pattern(std::size_t count, unsigned seed) {
     ByteBuffer bytes(count);
     std::uint32_t state = seed * 2654435761u + 1u;
     for (auto& byte : bytes) {
