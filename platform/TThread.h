@@ -10,6 +10,9 @@ enum TThreadPriority { tpNormal, tpHighest };
 // (TerminateAndWait) before its own members go away, because the base destructor runs too late for that.
 class TThread {
 public:
+    // The thread starts at the first Resume, also when CreateSuspended is false: a base constructor
+    // cannot start the derived object's Execute before that object exists. Create suspended and
+    // Resume once constructed.
     explicit TThread(bool CreateSuspended);
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
@@ -52,4 +55,8 @@ void SetWakeMainThread(std::function<void()> wake);
 // Runs the queued Synchronize calls on the main thread; waits up to `timeout` for one to arrive when
 // none is queued. Returns true when at least one call ran.
 bool CheckSynchronize(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+// True on the main thread while it runs a worker's Synchronize call. Calls queued by other threads are
+// not served then (CheckSynchronize runs nothing, WaitFor serves only the thread it waits for); they run
+// when the outer call has returned.
+bool InSynchronizedCall();
 } // namespace ThreadSync
