@@ -22,7 +22,9 @@ std::string FoldCase(const std::string& name) {
     return folded;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string Trim(const char* begin, const char* end) {
     while (begin < end && IsBlank(*begin)) {
@@ -207,7 +209,8 @@ void TMemIniFile::WriteInteger(const std::string& Section, const std::string& Id
     WriteString(Section, Ident, std::to_string(Value));
 }
 
-void TMemIniFile::WriteString(const std::string& Section, const std::string& Ident, const std::string& Value) {
+void TMemIniFile::WriteString(const std::string& Section, const std::string& Ident,
+                              const std::string& Value) {
     CheckName("section", Section);
     CheckName("key", Ident);
     // A line break would split the value into lines of its own and corrupt the file.
@@ -301,7 +304,8 @@ void TMemIniFile::UpdateFile() {
     }
     // Make the rename itself durable; a failure here leaves a complete file either way.
     const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);

@@ -26,7 +26,8 @@ TEST(MemIniFile, MissingFileReadsAsEmptyAndSaveCreatesItInWriteOrder) {
 
 TEST(MemIniFile, UnknownSectionsKeysAndLinesAreWrittenBackInPlace) {
     TempDir dir;
-    WriteText(dir.File("p.ini"), "; head\r\n[Other]\nA = 1\n# note\n[common]\nX=y\nPortIndex=1\n\n[Last]\nZ=\n");
+    WriteText(dir.File("p.ini"),
+              "; head\r\n[Other]\nA = 1\n# note\n[common]\nX=y\nPortIndex=1\n\n[Last]\nZ=\n");
     TMemIniFile ini(dir.File("p.ini"));
     EXPECT_EQ(ini.ReadInteger("COMMON", "portindex", 0), 1); // names compare without case
     EXPECT_EQ(ini.ReadString("Other", "A", ""), "1");
