@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -496,12 +497,59 @@ TEST_F(SimTest, HangupWithoutOncePublishesANewPort) {
     EXPECT_FALSE(LinkExists(link_));
 }
 
-TEST_F(SimTest, TerminatedBeforeAnyOpeningRemovesTheLink) {
+class StopSignalTest : public SimTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StopSignalTest, RemovesTheLinkAndItsLock) {
     auto sim = Start({"--once"});
     EXPECT_TRUE(LinkExists(link_));
-    sim->Signal(SIGTERM);
+    sim->Signal(GetParam());
     EXPECT_EQ(sim->WaitForExit(), 1);
     EXPECT_FALSE(LinkExists(link_));
+    EXPECT_FALSE(LinkExists(runtime_ + "/serialcomm/.sim0.lock"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& signal) {
+                             return std::string(signal.param == SIGINT    ? "Int"
+                                                : signal.param == SIGTERM ? "Term"
+                                                                          : "Hup");
+                         });
+
+TEST_F(SimTest, LeftOverLinkIsReplaced) {
+    // A simulator that was killed leaves its link; the number of its pty may belong to another by now.
+    ASSERT_EQ(::mkdir((runtime_ + "/serialcomm").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink("/dev/null", link_.c_str()), 0);
+    auto sim = Start({"--once"});
+    Host host(link_);
+    ASSERT_TRUE(host.IsOpen());
+    std::vector<DeviceFrame> frames;
+    EXPECT_EQ(Serve(host, frames), HostEnd::Completed);
+    host.Close();
+    EXPECT_EQ(sim->WaitForExit(), 0);
+    EXPECT_FALSE(LinkExists(link_));
+}
+
+TEST_F(SimTest, NameServedByAnotherSimulatorIsRefused) {
+    auto first = Start({"--once"});
+    SimProcess second({"--file", file_, "--port", "sim0"});
+    EXPECT_EQ(second.WaitForExit(), 2);
+    EXPECT_NE(second.Err().find("served by another simulator"), std::string::npos) << second.Err();
+    // The first one's port is untouched and works.
+    Host host(link_);
+    ASSERT_TRUE(host.IsOpen());
+    std::vector<DeviceFrame> frames;
+    EXPECT_EQ(Serve(host, frames), HostEnd::Completed);
+    host.Close();
+    EXPECT_EQ(first->WaitForExit(), 0);
+}
+
+TEST_F(SimTest, NameTakenByAFileIsRefusedAndTheFileKept) {
+    ASSERT_EQ(::mkdir((runtime_ + "/serialcomm").c_str(), 0700), 0);
+    { std::ofstream(link_) << "mine"; }
+    SimProcess sim({"--file", file_, "--port", "sim0"});
+    EXPECT_EQ(sim.WaitForExit(), 2);
+    EXPECT_NE(sim.Err().find("is not a link"), std::string::npos) << sim.Err();
+    EXPECT_EQ(ReadWholeFile(link_), "mine");
 }
 
 TEST_F(SimTest, ProgressComesNoEarlierThanTheLineCarriesThePage) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -118,37 +119,65 @@ void PseudoTerminal::Discard() const {
     ::tcflush(master_, TCIOFLUSH);
 }
 
+bool PublishedPort::Lock(const std::string& folder, const std::string& name, std::string& error) {
+    // The lock file is no terminal link, so port lists pass over it.
+    const std::string path = folder + "/." + name + ".lock";
+    while (true) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            error = SystemError("cannot open " + path);
+            return false;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            error = "the virtual port " + folder + "/" + name +
+                    " is served by another simulator; choose another --port name";
+            return false;
+        }
+        // The holder before may have removed the file between our open and our lock: then lock anew.
+        struct stat locked {};
+        struct stat named {};
+        if (::fstat(fd, &locked) == 0 && ::stat(path.c_str(), &named) == 0 && locked.st_ino == named.st_ino &&
+            locked.st_dev == named.st_dev) {
+            lockFd_ = fd;
+            lockPath_ = path;
+            return true;
+        }
+        ::close(fd);
+    }
+}
+
 bool PublishedPort::Publish(const std::string& name, const std::string& target, std::string& error) {
     std::string folderError;
     if (!VirtualPorts::EnsureFolder(folderError)) {
         error = "cannot use the virtual port folder: " + folderError;
         return false;
     }
-    const std::string path = VirtualPorts::Folder() + "/" + name;
+    const std::string folder = VirtualPorts::Folder();
+    const std::string path = folder + "/" + name;
+    // Whoever holds the name's lock serves it; a link found without a holder is left over from a simulator
+    // that could not clean up, and is replaced.
+    if (lockFd_ < 0 && !Lock(folder, name, error)) {
+        return false;
+    }
     struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && path != linkPath_) {
-        if (!S_ISLNK(info.st_mode)) {
-            error = path + " exists and is not a link; choose another --port name";
-            return false;
-        }
-        const std::string old = ReadLink(path);
-        struct stat targetInfo {};
-        if (::stat(path.c_str(), &targetInfo) == 0) {
-            error = "the virtual port " + path + " is in use (it points at " + old +
-                    "); choose another --port name";
-            return false;
-        }
+    if (::lstat(path.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
+        error = path + " exists and is not a link; choose another --port name";
+        Remove();
+        return false;
     }
     // A new link under a temporary name renamed over the old one: the name never points nowhere.
-    const std::string temporary = path + ".new." + std::to_string(::getpid());
+    const std::string temporary = folder + "/." + name + ".new";
     ::unlink(temporary.c_str());
     if (::symlink(target.c_str(), temporary.c_str()) != 0) {
         error = SystemError("cannot create the link " + temporary);
+        Remove();
         return false;
     }
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
         error = SystemError("cannot create the link " + path);
         ::unlink(temporary.c_str());
+        Remove();
         return false;
     }
     linkPath_ = path;
@@ -157,12 +186,15 @@ bool PublishedPort::Publish(const std::string& name, const std::string& target, 
 }
 
 void PublishedPort::Remove() {
-    if (linkPath_.empty()) {
-        return;
-    }
-    if (ReadLink(linkPath_) == target_) {
+    if (!linkPath_.empty() && ReadLink(linkPath_) == target_) {
         ::unlink(linkPath_.c_str());
     }
     linkPath_.clear();
     target_.clear();
+    if (lockFd_ >= 0) {
+        ::unlink(lockPath_.c_str()); // while still locked, so no one else holds a lock on it
+        ::close(lockFd_);
+        lockFd_ = -1;
+        lockPath_.clear();
+    }
 }

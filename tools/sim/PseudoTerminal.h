@@ -44,7 +44,8 @@ private:
 };
 
 // A symbolic link NAME in the virtual port folder pointing at a pty slave; removed by Remove() or the
-// destructor, but only while it still points where this object put it.
+// destructor, but only while it still points where this object put it. A lock on a hidden file beside
+// it marks the name as served for as long as this object lives.
 class PublishedPort {
 public:
     PublishedPort() = default;
@@ -52,14 +53,18 @@ public:
     PublishedPort(const PublishedPort&) = delete;
     PublishedPort& operator=(const PublishedPort&) = delete;
 
-    // Creates or atomically re-points the link. A link left by a simulator that has gone (its target is
-    // no longer there) is replaced; a live one, or anything that is not a link, is refused.
+    // Creates or atomically re-points the link. A link left by a simulator that has gone is replaced; a
+    // name another simulator serves, or anything that is not a link, is refused.
     bool Publish(const std::string& name, const std::string& target, std::string& error);
     void Remove();
 
     const std::string& LinkPath() const { return linkPath_; }
 
 private:
+    bool Lock(const std::string& folder, const std::string& name, std::string& error);
+
     std::string linkPath_;
     std::string target_;
+    int lockFd_ = -1;
+    std::string lockPath_;
 };

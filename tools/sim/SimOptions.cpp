@@ -328,7 +328,7 @@ Misbehaviour (page numbers K count from 0):
 Runs and output:
   --once                end after the first run; exit 0 only when it completed and every answer was
                         right, 1 otherwise. Without it, one run is served per opening of the port
-                        until SIGINT or SIGTERM.
+                        until SIGINT, SIGTERM or SIGHUP.
   --quiet               no line per page (the report at the end of each run is still printed)
   --report FILE         also write the report of each run to FILE as JSON (replaced at every run)
   --help, -h            this text

@@ -10,7 +10,7 @@ enum class RunOutcome {
     Abandoned,   // the program closed the port before the run completed
     Failed,      // one request got no right answer within the allowed repeats
     HungUp,      // the simulator closed its side (--hangup-after)
-    Interrupted, // SIGINT or SIGTERM
+    Interrupted, // SIGINT, SIGTERM or SIGHUP
 };
 
 const char* OutcomeName(RunOutcome outcome);

@@ -41,6 +41,7 @@ bool InstallStopSignals(std::string& error) {
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr); // the terminal it ran in went away
     std::signal(SIGPIPE, SIG_IGN);
     return true;
 }
