@@ -86,8 +86,8 @@ INSTANTIATE_TEST_SUITE_P(Values, MemIniFileInteger, testing::ValuesIn(kIntegerCa
 TEST(MemIniFile, GarbageIsReadWithoutHarm) {
     TempDir dir;
     std::string garbage;
-    for (int i = 0; i < 300000; ++i) {
-        garbage += static_cast<char>((i * 7919) % 256);
+    for (unsigned i = 0; i < 300000; ++i) {
+        garbage += static_cast<char>((i * 7919u) % 256u);
     }
     garbage += std::string(2'000'000, 'x'); // one very long line
     for (int i = 0; i < 200000; ++i) {
