@@ -334,6 +334,21 @@ TEST_P(RequestTest, RequestsReportTheVersionsAndFlagsAndTheEchoIsAccepted) {
 
 INSTANTIATE_TEST_SUITE_P(Versions, RequestTest, ::testing::ValuesIn(kRequests), CaseName<RequestCase>);
 
+TEST_F(SimTest, DefaultRevisionIsTheFirstHardwareEntryThatFitsEightBits) {
+    UpdateFileSpec spec;
+    spec.PageCount = Pages;
+    spec.PageRecordSize = RecordSize;
+    spec.HwRevisions = {300, 7, 9};
+    WriteUpdateFile(file_, spec);
+    auto sim = Start({"--once"});
+    Host host(link_);
+    const auto request = host.NextFrame();
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->HwRevision(), 7);
+    host.Close();
+    EXPECT_EQ(sim->WaitForExit(), 1);
+}
+
 struct MisbehaviourCase {
     const char* Name;
     std::vector<std::string> Args;

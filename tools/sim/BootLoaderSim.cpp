@@ -35,8 +35,12 @@ BootLoaderSim::BootLoaderSim(const SimOptions& options, const UpdatePackage& pac
       out_(out), noise_(options.Seed) {
     hwMajor_ = options.Loading ? LoadingHwMajor : options.HwMajor.value_or(package.HwMajor);
     hwMinor_ = options.HwMinor.value_or(package.HwMinor);
-    hwRevision_ = options.HwRevision.value_or(
-        static_cast<std::uint8_t>(package.HwRevisions.empty() ? 0 : package.HwRevisions.front()));
+    // A request carries the revision in 8 bits: the first entry that fits is the one a real instrument
+    // of this file could report.
+    const auto fits = std::find_if(package.HwRevisions.begin(), package.HwRevisions.end(),
+                                   [](std::uint16_t entry) { return entry <= 0xFF; });
+    hwRevision_ =
+        options.HwRevision.value_or(static_cast<std::uint8_t>(fits == package.HwRevisions.end() ? 0 : *fits));
     swVersion_ = options.SwVersion.value_or(package.SwVersions.empty() ? 0 : package.SwVersions.front());
 }
 
@@ -157,6 +161,7 @@ RunReport BootLoaderSim::ServeRun(int fd, int stopFd) {
     report.PageCount = pageCount_;
     report.Baud = options_.Baud;
     framesSent_ = 0;
+    noise_.seed(options_.Seed); // every run makes the same noise
 
     const auto finish = [&](RunOutcome outcome, const std::string& note, SimClock::time_point start) {
         report.Outcome = outcome;

@@ -5,6 +5,7 @@
 #include "tools/sim/SimOptions.h"
 #include "tools/sim/SimReport.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -152,6 +153,18 @@ int main(int argc, char** argv) {
                 static_cast<unsigned>(file.PageCount), options.File.c_str(),
                 static_cast<unsigned>(sim.HwMajor()), static_cast<unsigned>(sim.HwMinor()),
                 static_cast<unsigned>(sim.HwRevision()), static_cast<unsigned>(sim.SwVersion()));
+    const bool revisionListed = std::find(file.Package.HwRevisions.begin(), file.Package.HwRevisions.end(),
+                                          sim.HwRevision()) != file.Package.HwRevisions.end();
+    if (!options.Loading && !options.HwRevision && !revisionListed) {
+        std::printf(
+            "pagewright-sim: note: no hardware entry of the file fits in 8 bits; the program's hardware "
+            "check will refuse HwRevision %u\n",
+            static_cast<unsigned>(sim.HwRevision()));
+    }
+    if (!options.Loading && !options.SwVersion && file.Package.SwVersions.empty()) {
+        std::printf("pagewright-sim: note: the file lists no software version; the program's software check "
+                    "will refuse SwVersion 0x0000\n");
+    }
     std::fflush(stdout);
 
     int status = ExitSuccess;
