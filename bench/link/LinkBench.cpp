@@ -234,6 +234,10 @@ int main(int argc, char** argv) {
     cpuAfter = CpuOf(threads);
     wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
     ReportCpu("Open, silent port", threads, cpuBefore, cpuAfter, wall);
+    std::printf("CPU since start (thread ids):\n");
+    for (const auto& thread : threads)
+        std::printf("  %-22s %8.3f ms  (tid %ld)\n", thread.Name.c_str(), cpuAfter.at(thread.Tid) * 1e3,
+                    thread.Tid);
 
     unit->Stop();
     unit->WaitFor();
