@@ -181,6 +181,7 @@ struct WrongAnswerCase {
     const char* Name;
     // Turns the right page frame into the wrong answer the host gives once for page 2.
     std::function<ByteBuffer(ByteBuffer right, const UpdatePackage& package)> Spoil;
+    bool Framed; // a page frame with a good check, so its turnaround counts
 };
 
 ByteBuffer WithCheck(ByteBuffer frame) {
@@ -195,28 +196,34 @@ const WrongAnswerCase kWrongAnswers[] = {
      [](ByteBuffer f, const UpdatePackage&) {
          f[12] ^= 0x01;
          return WithCheck(f);
-     }},
+     },
+     true},
     {"HeadDiffers",
      [](ByteBuffer f, const UpdatePackage&) {
          f[4] ^= 0x80;
          return WithCheck(f);
-     }},
-    {"OtherPage", [](ByteBuffer, const UpdatePackage& p) { return BuildPageFrame(1, LookupPage(p, 1)); }},
-    {"FlagsLost",
+     },
+     true},
+    {"OtherPage", [](ByteBuffer, const UpdatePackage& p) { return BuildPageFrame(1, LookupPage(p, 1)); },
+     true},
+    {"FlagsChanged",
      [](ByteBuffer f, const UpdatePackage&) {
          f[3] |= 0x10;
          return WithCheck(f);
-     }},
+     },
+     true},
     {"BrokenCheck",
      [](ByteBuffer f, const UpdatePackage&) {
          f.back() ^= 0x01;
          return f;
-     }},
+     },
+     false},
     {"OneWordShort",
      [](ByteBuffer f, const UpdatePackage&) {
          f.erase(f.end() - 4, f.end() - 2);
          return WithCheck(f);
-     }},
+     },
+     false},
 };
 
 class WrongAnswerTest : public SimTest, public ::testing::WithParamInterface<WrongAnswerCase> {};
@@ -242,6 +249,7 @@ TEST_P(WrongAnswerTest, PageIsRequestedAgainAndCountedWrong) {
     EXPECT_EQ(JsonNumber(json, "pages_wrong"), 1);
     EXPECT_EQ(JsonNumber(json, "retries"), 0);
     EXPECT_EQ(JsonNumber(json, "requests"), Pages + 1);
+    EXPECT_EQ(JsonNumber(json, "turnaround_count"), Pages + (GetParam().Framed ? 1 : 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, WrongAnswerTest, ::testing::ValuesIn(kWrongAnswers),

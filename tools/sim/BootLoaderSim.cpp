@@ -215,7 +215,7 @@ RunReport BootLoaderSim::ServeRun(int fd, int stopFd) {
             if (answer.Kind == AnswerKind::Hangup || answer.Kind == AnswerKind::Stop) {
                 return endedBy(answer.Kind == AnswerKind::Stop, during);
             }
-            if (answer.Kind != AnswerKind::None) {
+            if (answer.First != SimClock::time_point{}) {
                 report.TurnaroundsMs.push_back(
                     Milliseconds(std::max(answer.First - requestEnd, SimClock::duration{})));
             }
