@@ -23,6 +23,9 @@ constexpr int ExitCannotStart = 2;
 // ends (closing the master discards what the program has not read yet).
 constexpr auto CompletionGrace = std::chrono::milliseconds(2000);
 
+// Longest single poll; longer waits are made of several.
+constexpr std::int64_t MaxPollMs = 3600 * 1000;
+
 int stopPipe[2] = {-1, -1};
 volatile std::sig_atomic_t stopSignal = 0;
 
@@ -61,7 +64,7 @@ bool WaitForSlaveEvent(PseudoTerminal& pty, std::chrono::milliseconds limit) {
         // A master without an open slave reports a hang-up on every poll: leave it out then.
         const int count = pty.Holders() > 0 ? 3 : 2;
         const int ready = ::poll(fds, static_cast<nfds_t>(count),
-                                 static_cast<int>(std::max<std::int64_t>(0, left.count())));
+                                 static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, MaxPollMs)));
         if (Stopped() || (ready > 0 && (fds[0].revents & POLLIN) != 0)) {
             return false;
         }
