@@ -242,9 +242,22 @@ TEST_F(IOUnitTest, HandlerExceptionLeavesNoWriteInFlight) {
     EXPECT_TRUE(std::equal(got.begin(), got.end(), block.begin())) << "bytes from freed memory";
 }
 
-// After a write the thread goes back to sleep; it must not keep waking on a served write request.
-TEST_F(IOUnitTest, IdleAfterAWriteCostsNoCpu) {
-    const ByteBuffer answer = Pattern(12, 10);
+// After a transmit pass the thread goes back to sleep; it must not keep waking on a served write
+// request, whether the pass wrote bytes or found nothing to write (an empty Send).
+struct IdleCase {
+    const char* Name;
+    std::size_t SendSize;
+};
+
+const IdleCase kIdleCases[] = {
+    {"AfterAWrite", 12},
+    {"AfterAnEmptySend", 0},
+};
+
+class IdleAfterSendTest : public IOUnitTest, public ::testing::WithParamInterface<IdleCase> {};
+
+TEST_P(IdleAfterSendTest, CostsNoCpu) {
+    const ByteBuffer answer = Pattern(GetParam().SendSize, 10);
     RecordCalls([&](ByteBuffer& buffer) {
         Unit->Send(answer);
         buffer.clear();
@@ -252,7 +265,7 @@ TEST_F(IOUnitTest, IdleAfterAWriteCostsNoCpu) {
     Unit->Resume();
     ASSERT_TRUE(Pty.Write({1}));
     ASSERT_TRUE(PumpUntil([&] { return Calls() == 1; }));
-    ASSERT_EQ(ReadWhilePumping(Pty, answer.size()), answer);
+    ASSERT_EQ(ReadWhilePumping(Pty, answer.size(), 5s), answer);
 
     const double cpuBefore = ProcessCpuSeconds();
     const auto wallBefore = Clock::now();
@@ -261,6 +274,9 @@ TEST_F(IOUnitTest, IdleAfterAWriteCostsNoCpu) {
     const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
     EXPECT_LT(cpu, 0.2 * wall) << "a thread spins: " << cpu << " s of CPU in " << wall << " s";
 }
+
+INSTANTIATE_TEST_SUITE_P(Sends, IdleAfterSendTest, ::testing::ValuesIn(kIdleCases),
+                         [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // The port goes away while a long write is in flight and the handler keeps its bytes (so every receive
 // pass calls it): the thread keeps retrying at a modest pace, and still ends on Stop.
