@@ -295,7 +295,8 @@ Required:
 What the page requests report (defaults from the file, so a plain run passes the checks):
   --hw-major N          first hardware component, 0..255 (default: the file's HwMajor)
   --hw-minor N          second hardware component, 0..65535 (default: the file's HwMinor)
-  --hw-revision N       third hardware component, 0..255 (default: the file's first hardware entry)
+  --hw-revision N       third hardware component, 0..255 (default: the file's first hardware entry
+                        that fits in 8 bits)
   --sw-version V        software version, 0x1A05 or 1.10.0.5 (default: the file's first software version)
   --loading             report HwMajor 255 (loading mode: the program skips both checks);
                         overrides --hw-major
@@ -309,7 +310,7 @@ Line and timing:
   --max-retries N       repeats of one request (after no answer or a wrong answer) before the run
                         fails (default 5)
 
-Misbehaviour (page numbers K count from 0):
+Misbehaviour (page numbers K count from 0; "after page K" needs a page after K):
   --noise N             send N random bytes before every frame (default 0)
   --seed N              seed of the noise (default 1)
   --broken-check K      every K-th frame sent has a broken check; a broken request is repeated
@@ -331,6 +332,13 @@ Runs and output:
                         until SIGINT, SIGTERM or SIGHUP.
   --quiet               no line per page (the report at the end of each run is still printed)
   --report FILE         also write the report of each run to FILE as JSON (replaced at every run)
+                        The report counts pages served correctly, pages wrong (answers that were
+                        not the page asked for: other page or flags, head, data, length or check),
+                        retries (requests repeated for want of an answer) and requests; gives the
+                        host's turnaround (end of a request on the line to the first byte of its
+                        answer: median, 99th percentile, max), the run time (first request to the
+                        end of the run) and the line-limited time (every byte's line time plus one
+                        20 ms read interval per request) with their ratio.
   --help, -h            this text
 
 Exit status: 0 success, 1 a run with --once did not succeed or the simulator was stopped by a signal,
