@@ -25,15 +25,13 @@ public:
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
-    bool Set() const
-    {
+    bool Set() const {
         const std::uint64_t one = 1;
         // EAGAIN only when the counter is at its maximum, which is signalled anyway.
         return ::write(Fd, &one, sizeof one) == sizeof one || errno == EAGAIN;
     }
 
-    bool Reset() const
-    {
+    bool Reset() const {
         std::uint64_t value = 0;
         return ::read(Fd, &value, sizeof value) == sizeof value || errno == EAGAIN;
     }
@@ -45,8 +43,7 @@ using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName)
-{
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName) {
     if (attributes != nullptr || !bManualReset || lpName != nullptr) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return 0;
@@ -60,8 +57,7 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL bManualReset, BOOL bI
     return AddHandle(std::make_shared<Event>(fd));
 }
 
-BOOL SetEvent(HANDLE event)
-{
+BOOL SetEvent(HANDLE event) {
     const auto object = Find<Event>(event);
     if (!object) {
         return FALSE;
@@ -69,8 +65,7 @@ BOOL SetEvent(HANDLE event)
     return object->Set() ? TRUE : FailWithErrno(errno);
 }
 
-BOOL ResetEvent(HANDLE event)
-{
+BOOL ResetEvent(HANDLE event) {
     const auto object = Find<Event>(event);
     if (!object) {
         return FALSE;
@@ -78,13 +73,11 @@ BOOL ResetEvent(HANDLE event)
     return object->Reset() ? TRUE : FailWithErrno(errno);
 }
 
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds)
-{
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return WaitForMultipleObjects(1, &handle, FALSE, milliseconds);
 }
 
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL bWaitAll, DWORD milliseconds)
-{
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL bWaitAll, DWORD milliseconds) {
     if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr || bWaitAll) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;

@@ -18,16 +18,15 @@ struct SpeedEntry {
 };
 
 constexpr SpeedEntry kSpeeds[] = {
-    {50, B50},         {75, B75},           {110, B110},         {134, B134},         {150, B150},
-    {200, B200},       {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
-    {2400, B2400},     {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
-    {57600, B57600},   {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000}, {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
     {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 };
 
-bool SpeedOf(DWORD baud, speed_t& speed)
-{
+bool SpeedOf(DWORD baud, speed_t& speed) {
     for (const SpeedEntry& entry : kSpeeds) {
         if (entry.Baud == baud) {
             speed = entry.Speed;
@@ -37,8 +36,7 @@ bool SpeedOf(DWORD baud, speed_t& speed)
     return false;
 }
 
-DWORD BaudOf(speed_t speed)
-{
+DWORD BaudOf(speed_t speed) {
     for (const SpeedEntry& entry : kSpeeds) {
         if (entry.Speed == speed) {
             return entry.Baud;
@@ -47,14 +45,22 @@ DWORD BaudOf(speed_t speed)
     return 0;
 }
 
-bool CharSizeOf(BYTE byteSize, tcflag_t& size)
-{
+bool CharSizeOf(BYTE byteSize, tcflag_t& size) {
     switch (byteSize) {
-    case 5: size = CS5; return true;
-    case 6: size = CS6; return true;
-    case 7: size = CS7; return true;
-    case 8: size = CS8; return true;
-    default: return false;
+    case 5:
+        size = CS5;
+        return true;
+    case 6:
+        size = CS6;
+        return true;
+    case 7:
+        size = CS7;
+        return true;
+    case 8:
+        size = CS8;
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -65,8 +71,7 @@ constexpr tcflag_t kOwnedCflag = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CL
 
 namespace LineSettings {
 
-bool Apply(int fd, const DCB& dcb, DWORD& error)
-{
+bool Apply(int fd, const DCB& dcb, DWORD& error) {
     speed_t speed{};
     tcflag_t size{};
     if (!SpeedOf(dcb.BaudRate, speed) || !CharSizeOf(dcb.ByteSize, size) ||
@@ -131,8 +136,7 @@ bool Apply(int fd, const DCB& dcb, DWORD& error)
     return true;
 }
 
-bool Read(int fd, DCB& dcb, DWORD& error)
-{
+bool Read(int fd, DCB& dcb, DWORD& error) {
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) {
         error = Win32Internal::ErrorFromErrno(errno);
@@ -142,13 +146,22 @@ bool Read(int fd, DCB& dcb, DWORD& error)
     dcb.BaudRate = BaudOf(::cfgetospeed(&tio));
     dcb.fBinary = 1;
     switch (tio.c_cflag & CSIZE) {
-    case CS5: dcb.ByteSize = 5; break;
-    case CS6: dcb.ByteSize = 6; break;
-    case CS7: dcb.ByteSize = 7; break;
-    default: dcb.ByteSize = 8; break;
+    case CS5:
+        dcb.ByteSize = 5;
+        break;
+    case CS6:
+        dcb.ByteSize = 6;
+        break;
+    case CS7:
+        dcb.ByteSize = 7;
+        break;
+    default:
+        dcb.ByteSize = 8;
+        break;
     }
     dcb.fParity = (tio.c_cflag & PARENB) != 0 ? 1 : 0;
-    dcb.Parity = (tio.c_cflag & PARENB) == 0 ? NOPARITY : ((tio.c_cflag & PARODD) != 0 ? ODDPARITY : EVENPARITY);
+    dcb.Parity =
+        (tio.c_cflag & PARENB) == 0 ? NOPARITY : ((tio.c_cflag & PARODD) != 0 ? ODDPARITY : EVENPARITY);
     dcb.StopBits = (tio.c_cflag & CSTOPB) != 0 ? TWOSTOPBITS : ONESTOPBIT;
     dcb.fOutxCtsFlow = (tio.c_cflag & CRTSCTS) != 0;
     dcb.fOutX = (tio.c_iflag & IXON) != 0 ? 1 : 0;
@@ -160,16 +173,14 @@ bool Read(int fd, DCB& dcb, DWORD& error)
 
 namespace {
 
-std::string Lower(std::string text)
-{
+std::string Lower(std::string text) {
     for (char& c : text) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return text;
 }
 
-bool ParseNumber(const std::string& text, DWORD& value)
-{
+bool ParseNumber(const std::string& text, DWORD& value) {
     if (text.empty() || text.size() > 9) {
         return false;
     }
@@ -182,8 +193,7 @@ bool ParseNumber(const std::string& text, DWORD& value)
     return true;
 }
 
-bool ParseParity(const std::string& text, BYTE& parity)
-{
+bool ParseParity(const std::string& text, BYTE& parity) {
     if (text == "n") {
         parity = NOPARITY;
     } else if (text == "o") {
@@ -196,8 +206,7 @@ bool ParseParity(const std::string& text, BYTE& parity)
     return true;
 }
 
-bool ParseData(const std::string& text, BYTE& byteSize)
-{
+bool ParseData(const std::string& text, BYTE& byteSize) {
     DWORD value = 0;
     if (!ParseNumber(text, value) || value < 5 || value > 8) {
         return false;
@@ -206,8 +215,7 @@ bool ParseData(const std::string& text, BYTE& byteSize)
     return true;
 }
 
-bool ParseStop(const std::string& text, BYTE& stopBits)
-{
+bool ParseStop(const std::string& text, BYTE& stopBits) {
     if (text == "1") {
         stopBits = ONESTOPBIT;
     } else if (text == "2") {
@@ -218,8 +226,7 @@ bool ParseStop(const std::string& text, BYTE& stopBits)
     return true;
 }
 
-std::string Trim(const std::string& text)
-{
+std::string Trim(const std::string& text) {
     const auto first = text.find_first_not_of(" \t");
     if (first == std::string::npos) {
         return {};
@@ -229,13 +236,13 @@ std::string Trim(const std::string& text)
 }
 
 // Splits `text` at any of `separators`, dropping empty pieces when `skipEmpty`.
-std::vector<std::string> Split(const std::string& text, const char* separators, bool skipEmpty)
-{
+std::vector<std::string> Split(const std::string& text, const char* separators, bool skipEmpty) {
     std::vector<std::string> parts;
     std::string::size_type start = 0;
     for (;;) {
         const auto end = text.find_first_of(separators, start);
-        std::string part = Trim(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        std::string part =
+            Trim(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
         if (!part.empty() || !skipEmpty) {
             parts.push_back(std::move(part));
         }
@@ -251,8 +258,7 @@ std::vector<std::string> Split(const std::string& text, const char* separators, 
 // Two forms are understood: "115200,n,8,2" (speed, parity n/e/o, data bits, stop bits, optionally a
 // fifth field "x" for XON/XOFF or "p" for hardware handshake) and "baud=115200 parity=N data=8 stop=2".
 // The DCB changes only when the whole text is valid.
-BOOL BuildCommDCBA(LPCSTR definition, LPDCB dcb)
-{
+BOOL BuildCommDCBA(LPCSTR definition, LPDCB dcb) {
     if (definition == nullptr || dcb == nullptr) {
         return Win32Internal::Fail(ERROR_INVALID_PARAMETER);
     }

@@ -36,11 +36,21 @@ constexpr std::uintptr_t kStatusPending = 0x103;
 constexpr std::string_view kDevicePrefix = "\\\\.\\";
 
 // Record fields are written by the service thread and read by GetOverlappedResult on other threads;
-// one lock for all of them keeps that exchange ordered, whether the port still exists or not.
-std::mutex RecordLock;
-std::condition_variable RecordDone;
+// one lock for all of them keeps that exchange ordered, whether the port still exists or not. Never
+// destroyed, like the handle table: service threads may still complete operations during exit.
+struct RecordSync {
+    std::mutex Lock;
+    std::condition_variable Done;
+};
 
-bool IsMissingModemLines(int error) { return error == ENOTTY || error == EINVAL; }
+RecordSync& Records() {
+    static RecordSync* const records = new RecordSync;
+    return *records;
+}
+
+bool IsMissingModemLines(int error) {
+    return error == ENOTTY || error == EINVAL;
+}
 
 enum class OperationKind { Read, Write, Watch };
 
@@ -68,16 +78,14 @@ public:
     Port(const Port&) = delete;
     Port& operator=(const Port&) = delete;
 
-    void Start()
-    {
+    void Start() {
         Service = std::thread([this] { Serve(); });
     }
 
     // Completes everything pending as aborted, stops the service thread and gives the device up. The
     // exclusive-use flag is cleared first: it belongs to the device, not to our descriptor, and would
     // otherwise outlive us on a terminal whose other side stays open.
-    void Close() override
-    {
+    void Close() override {
         {
             std::lock_guard lock(Lock);
             if (Closing) {
@@ -98,8 +106,7 @@ public:
         WakeFd = -1;
     }
 
-    BOOL StartRead(BYTE* buffer, DWORD size, OVERLAPPED* record)
-    {
+    BOOL StartRead(BYTE* buffer, DWORD size, OVERLAPPED* record) {
         std::lock_guard lock(Lock);
         if (!Usable(record)) {
             return FALSE;
@@ -114,8 +121,7 @@ public:
         return Begin(std::move(op), record, Reads);
     }
 
-    BOOL StartWrite(const BYTE* buffer, DWORD size, OVERLAPPED* record)
-    {
+    BOOL StartWrite(const BYTE* buffer, DWORD size, OVERLAPPED* record) {
         std::lock_guard lock(Lock);
         if (!Usable(record)) {
             return FALSE;
@@ -130,8 +136,7 @@ public:
         return Begin(std::move(op), record, Writes);
     }
 
-    BOOL StartWatch(LPDWORD eventMask, OVERLAPPED* record)
-    {
+    BOOL StartWatch(LPDWORD eventMask, OVERLAPPED* record) {
         std::lock_guard lock(Lock);
         if (!Usable(record)) {
             return FALSE;
@@ -151,7 +156,7 @@ public:
             ResetEvent(record->hEvent);
         }
         {
-            std::lock_guard recordLock(RecordLock);
+            std::lock_guard recordLock(Records().Lock);
             record->Internal = kStatusPending;
             record->InternalHigh = 0;
         }
@@ -161,9 +166,7 @@ public:
     }
 
     // Cancels the operations for which `match` holds; true when there was at least one.
-    template <class Match>
-    bool Cancel(Match match)
-    {
+    template <class Match> bool Cancel(Match match) {
         bool any = false;
         {
             std::lock_guard lock(Lock);
@@ -178,8 +181,7 @@ public:
         return any;
     }
 
-    BOOL SetMask(DWORD mask)
-    {
+    BOOL SetMask(DWORD mask) {
         std::lock_guard lock(Lock);
         if (Closing) {
             return Fail(ERROR_INVALID_HANDLE);
@@ -193,8 +195,7 @@ public:
         return TRUE;
     }
 
-    BOOL SetTimeouts(const COMMTIMEOUTS& timeouts)
-    {
+    BOOL SetTimeouts(const COMMTIMEOUTS& timeouts) {
         std::lock_guard lock(Lock);
         if (Closing) {
             return Fail(ERROR_INVALID_HANDLE);
@@ -203,8 +204,7 @@ public:
         return TRUE;
     }
 
-    BOOL GetTimeouts(COMMTIMEOUTS& timeouts)
-    {
+    BOOL GetTimeouts(COMMTIMEOUTS& timeouts) {
         std::lock_guard lock(Lock);
         if (Closing) {
             return Fail(ERROR_INVALID_HANDLE);
@@ -213,8 +213,7 @@ public:
         return TRUE;
     }
 
-    BOOL SetState(const DCB& dcb)
-    {
+    BOOL SetState(const DCB& dcb) {
         std::lock_guard lock(Lock);
         if (Closing) {
             return Fail(ERROR_INVALID_HANDLE);
@@ -238,8 +237,7 @@ public:
         return TRUE;
     }
 
-    BOOL GetState(DCB& dcb)
-    {
+    BOOL GetState(DCB& dcb) {
         std::lock_guard lock(Lock);
         if (Closing) {
             return Fail(ERROR_INVALID_HANDLE);
@@ -259,8 +257,7 @@ public:
         return TRUE;
     }
 
-    BOOL Escape(DWORD function)
-    {
+    BOOL Escape(DWORD function) {
         std::lock_guard lock(Lock);
         if (Closing) {
             return Fail(ERROR_INVALID_HANDLE);
@@ -275,8 +272,7 @@ public:
         }
     }
 
-    BOOL ModemStatus(DWORD& status)
-    {
+    BOOL ModemStatus(DWORD& status) {
         std::lock_guard lock(Lock);
         if (Closing) {
             return Fail(ERROR_INVALID_HANDLE);
@@ -297,8 +293,7 @@ public:
         return TRUE;
     }
 
-    BOOL ClearError(LPDWORD errors, LPCOMSTAT comStat)
-    {
+    BOOL ClearError(LPDWORD errors, LPCOMSTAT comStat) {
         std::lock_guard lock(Lock);
         if (Closing) {
             return Fail(ERROR_INVALID_HANDLE);
@@ -321,15 +316,13 @@ public:
         return TRUE;
     }
 
-    BOOL Alive()
-    {
+    BOOL Alive() {
         std::lock_guard lock(Lock);
         return Closing ? Fail(ERROR_INVALID_HANDLE) : TRUE;
     }
 
 private:
-    static DWORD StatusOf(int lines)
-    {
+    static DWORD StatusOf(int lines) {
         DWORD status = 0;
         if ((lines & TIOCM_CTS) != 0) {
             status |= MS_CTS_ON;
@@ -347,8 +340,7 @@ private:
     }
 
     // Checks that the port is open and the record is fit for a new operation (Lock held).
-    bool Usable(OVERLAPPED* record)
-    {
+    bool Usable(OVERLAPPED* record) {
         if (Closing) {
             Fail(ERROR_INVALID_HANDLE);
             return false;
@@ -358,8 +350,8 @@ private:
             return false;
         }
         const auto uses = [record](const Operation& op) { return op.Record == record; };
-        if (std::any_of(Reads.begin(), Reads.end(), uses) || std::any_of(Writes.begin(), Writes.end(), uses) ||
-            (Watch && Watch->Record == record)) {
+        if (std::any_of(Reads.begin(), Reads.end(), uses) ||
+            std::any_of(Writes.begin(), Writes.end(), uses) || (Watch && Watch->Record == record)) {
             Fail(ERROR_INVALID_PARAMETER);
             return false;
         }
@@ -367,8 +359,7 @@ private:
     }
 
     // Queues a read or write (Lock held). An empty transfer completes at once.
-    BOOL Begin(Operation op, OVERLAPPED* record, std::deque<Operation>& queue)
-    {
+    BOOL Begin(Operation op, OVERLAPPED* record, std::deque<Operation>& queue) {
         op.Record = record;
         op.Starter = std::this_thread::get_id();
         if (record->hEvent != 0) {
@@ -380,7 +371,7 @@ private:
             return TRUE;
         }
         {
-            std::lock_guard recordLock(RecordLock);
+            std::lock_guard recordLock(Records().Lock);
             record->Internal = kStatusPending;
             record->InternalHigh = 0;
         }
@@ -390,25 +381,25 @@ private:
     }
 
     // Writes the outcome into the caller's record, then signals its event (Lock held).
-    void Finish(Operation& op, DWORD error, DWORD mask)
-    {
+    void Finish(Operation& op, DWORD error, DWORD mask) {
         if (op.Kind == OperationKind::Watch && op.EventMask != nullptr) {
             *op.EventMask = mask;
         }
+        // Once the status is written the caller may reuse or free the record: nothing of it is read
+        // after that. Setting an event the caller has closed meanwhile fails harmlessly.
+        const HANDLE event = op.Record->hEvent;
         {
-            std::lock_guard recordLock(RecordLock);
+            std::lock_guard recordLock(Records().Lock);
             op.Record->Internal = error;
             op.Record->InternalHigh = op.Done;
         }
-        RecordDone.notify_all();
-        if (op.Record->hEvent != 0) {
-            SetEvent(op.Record->hEvent);
+        Records().Done.notify_all();
+        if (event != 0) {
+            SetEvent(event);
         }
     }
 
-    template <class Match>
-    bool CancelMatching(Match match)
-    {
+    template <class Match> bool CancelMatching(Match match) {
         bool any = false;
         for (auto* queue : {&Reads, &Writes}) {
             for (auto it = queue->begin(); it != queue->end();) {
@@ -429,14 +420,12 @@ private:
         return any;
     }
 
-    void Wake() const
-    {
+    void Wake() const {
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto written = ::write(WakeFd, &one, sizeof one);
     }
 
-    std::optional<int> ReadLines()
-    {
+    std::optional<int> ReadLines() {
         int lines = 0;
         if (Sys().Ioctl(Fd, TIOCMGET, &lines) != 0) {
             // No modem lines (a pseudo-terminal), or the device has gone: stop sampling them.
@@ -447,8 +436,7 @@ private:
     }
 
     // Raises or drops one modem-control line; a device without such lines accepts it as a no-op.
-    bool SetLine(int line, bool raise)
-    {
+    bool SetLine(int line, bool raise) {
         if (Sys().Ioctl(Fd, raise ? TIOCMBIS : TIOCMBIC, &line) != 0 && !IsMissingModemLines(errno)) {
             FailWithErrno(errno);
             return false;
@@ -457,8 +445,7 @@ private:
     }
 
     // Starts the time limits of the operations now at the front of their queues.
-    void Activate(Clock::time_point now)
-    {
+    void Activate(Clock::time_point now) {
         if (!Reads.empty() && !Reads.front().Active) {
             Operation& op = Reads.front();
             op.Active = true;
@@ -484,8 +471,7 @@ private:
         }
     }
 
-    std::optional<Clock::time_point> NextDeadline() const
-    {
+    std::optional<Clock::time_point> NextDeadline() const {
         std::optional<Clock::time_point> next;
         const auto consider = [&next](Clock::time_point t) {
             if (!next || t < *next) {
@@ -512,8 +498,7 @@ private:
 
     // The device has gone (end of file, hang-up or a hard error): fail what is pending and everything
     // started later, and stop polling the descriptor, which would report the hang-up forever.
-    void GoDead(DWORD error)
-    {
+    void GoDead(DWORD error) {
         Dead = true;
         DeadError = error;
         for (auto* queue : {&Reads, &Writes}) {
@@ -526,8 +511,7 @@ private:
 
     // `hungUp`: poll reported the other end gone, so a read of 0 bytes is the end of the line. Without
     // it a 0 only means an empty queue (a terminal left with VMIN 0 by someone else).
-    void ReadAvailable(Clock::time_point now, bool hungUp)
-    {
+    void ReadAvailable(Clock::time_point now, bool hungUp) {
         while (!Reads.empty() && !Dead) {
             Operation& op = Reads.front();
             const ssize_t got = Sys().Read(Fd, op.ReadBuffer + op.Done, op.Size - op.Done);
@@ -557,8 +541,7 @@ private:
         }
     }
 
-    void WriteAvailable(Clock::time_point now)
-    {
+    void WriteAvailable(Clock::time_point now) {
         while (!Writes.empty() && !Dead) {
             Operation& op = Writes.front();
             const ssize_t put = Sys().Write(Fd, op.WriteBuffer + op.Done, op.Size - op.Done);
@@ -581,8 +564,7 @@ private:
         }
     }
 
-    void CheckDeadlines(Clock::time_point now)
-    {
+    void CheckDeadlines(Clock::time_point now) {
         if (!Reads.empty()) {
             Operation& op = Reads.front();
             const bool total = op.TotalDeadline && now >= *op.TotalDeadline;
@@ -604,8 +586,7 @@ private:
         Activate(now);
     }
 
-    void SampleLines(Clock::time_point now)
-    {
+    void SampleLines(Clock::time_point now) {
         if (!Watch || !ModemLines || now < NextLineSample) {
             return;
         }
@@ -621,8 +602,7 @@ private:
     }
 
     // The service thread: waits for the descriptor or the next time limit and completes operations.
-    void Serve()
-    {
+    void Serve() {
         std::unique_lock lock(Lock);
         while (!Closing) {
             const Clock::time_point start = Clock::now();
@@ -700,8 +680,7 @@ private:
 };
 
 // Waits for an operation started without a caller's record to end, and reports it like a blocking call.
-BOOL WaitBlocking(BOOL started, OVERLAPPED& record, LPDWORD count)
-{
+BOOL WaitBlocking(BOOL started, OVERLAPPED& record, LPDWORD count) {
     if (started) {
         if (count != nullptr) {
             *count = static_cast<DWORD>(record.InternalHigh);
@@ -711,8 +690,8 @@ BOOL WaitBlocking(BOOL started, OVERLAPPED& record, LPDWORD count)
     if (GetLastError() != ERROR_IO_PENDING) {
         return FALSE;
     }
-    std::unique_lock lock(RecordLock);
-    RecordDone.wait(lock, [&record] { return record.Internal != kStatusPending; });
+    std::unique_lock lock(Records().Lock);
+    Records().Done.wait(lock, [&record] { return record.Internal != kStatusPending; });
     if (count != nullptr) {
         *count = static_cast<DWORD>(record.InternalHigh);
     }
@@ -725,8 +704,7 @@ BOOL WaitBlocking(BOOL started, OVERLAPPED& record, LPDWORD count)
 } // namespace
 
 HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
-                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile)
-{
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
     // A port is always opened for reading and writing, overlapped and unshared, whatever is asked.
     (void)desiredAccess;
     (void)shareMode;
@@ -781,16 +759,14 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
     return AddHandle(std::move(port));
 }
 
-BOOL SetupComm(HANDLE port, DWORD inQueue, DWORD outQueue)
-{
+BOOL SetupComm(HANDLE port, DWORD inQueue, DWORD outQueue) {
     (void)inQueue;
     (void)outQueue;
     const auto object = Find<Port>(port);
     return object ? object->Alive() : FALSE;
 }
 
-BOOL GetCommState(HANDLE port, LPDCB dcb)
-{
+BOOL GetCommState(HANDLE port, LPDCB dcb) {
     const auto object = Find<Port>(port);
     if (!object) {
         return FALSE;
@@ -798,8 +774,7 @@ BOOL GetCommState(HANDLE port, LPDCB dcb)
     return dcb != nullptr ? object->GetState(*dcb) : Fail(ERROR_INVALID_PARAMETER);
 }
 
-BOOL SetCommState(HANDLE port, LPDCB dcb)
-{
+BOOL SetCommState(HANDLE port, LPDCB dcb) {
     const auto object = Find<Port>(port);
     if (!object) {
         return FALSE;
@@ -807,8 +782,7 @@ BOOL SetCommState(HANDLE port, LPDCB dcb)
     return dcb != nullptr ? object->SetState(*dcb) : Fail(ERROR_INVALID_PARAMETER);
 }
 
-BOOL SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts)
-{
+BOOL SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts) {
     const auto object = Find<Port>(port);
     if (!object) {
         return FALSE;
@@ -816,8 +790,7 @@ BOOL SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts)
     return timeouts != nullptr ? object->SetTimeouts(*timeouts) : Fail(ERROR_INVALID_PARAMETER);
 }
 
-BOOL GetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts)
-{
+BOOL GetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts) {
     const auto object = Find<Port>(port);
     if (!object) {
         return FALSE;
@@ -825,20 +798,17 @@ BOOL GetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts)
     return timeouts != nullptr ? object->GetTimeouts(*timeouts) : Fail(ERROR_INVALID_PARAMETER);
 }
 
-BOOL SetCommMask(HANDLE port, DWORD eventMask)
-{
+BOOL SetCommMask(HANDLE port, DWORD eventMask) {
     const auto object = Find<Port>(port);
     return object ? object->SetMask(eventMask) : FALSE;
 }
 
-BOOL EscapeCommFunction(HANDLE port, DWORD function)
-{
+BOOL EscapeCommFunction(HANDLE port, DWORD function) {
     const auto object = Find<Port>(port);
     return object ? object->Escape(function) : FALSE;
 }
 
-BOOL GetCommModemStatus(HANDLE port, LPDWORD modemStatus)
-{
+BOOL GetCommModemStatus(HANDLE port, LPDWORD modemStatus) {
     const auto object = Find<Port>(port);
     if (!object) {
         return FALSE;
@@ -854,8 +824,7 @@ BOOL GetCommModemStatus(HANDLE port, LPDWORD modemStatus)
     return ok;
 }
 
-BOOL WaitCommEvent(HANDLE port, LPDWORD eventMask, LPOVERLAPPED overlapped)
-{
+BOOL WaitCommEvent(HANDLE port, LPDWORD eventMask, LPOVERLAPPED overlapped) {
     const auto object = Find<Port>(port);
     if (!object) {
         return FALSE;
@@ -867,14 +836,12 @@ BOOL WaitCommEvent(HANDLE port, LPDWORD eventMask, LPOVERLAPPED overlapped)
     return WaitBlocking(object->StartWatch(eventMask, &record), record, nullptr);
 }
 
-BOOL ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT status)
-{
+BOOL ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT status) {
     const auto object = Find<Port>(port);
     return object ? object->ClearError(errors, status) : FALSE;
 }
 
-BOOL ReadFile(HANDLE port, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped)
-{
+BOOL ReadFile(HANDLE port, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped) {
     const auto object = Find<Port>(port);
     if (!object) {
         return FALSE;
@@ -897,8 +864,8 @@ BOOL ReadFile(HANDLE port, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, 
     return WaitBlocking(object->StartRead(bytes, bytesToRead, &record), record, bytesRead);
 }
 
-BOOL WriteFile(HANDLE port, const void* buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped)
-{
+BOOL WriteFile(HANDLE port, const void* buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+               LPOVERLAPPED overlapped) {
     const auto object = Find<Port>(port);
     if (!object) {
         return FALSE;
@@ -923,12 +890,11 @@ BOOL WriteFile(HANDLE port, const void* buffer, DWORD bytesToWrite, LPDWORD byte
 
 // Reads the outcome from the record alone, so it still answers after the port was closed (its pending
 // operations were then completed as aborted).
-BOOL GetOverlappedResult(HANDLE port, LPOVERLAPPED overlapped, LPDWORD bytesTransferred, BOOL bWait)
-{
+BOOL GetOverlappedResult(HANDLE port, LPOVERLAPPED overlapped, LPDWORD bytesTransferred, BOOL bWait) {
     if (overlapped == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    std::unique_lock lock(RecordLock);
+    std::unique_lock lock(Records().Lock);
     if (overlapped->Internal == kStatusPending) {
         if (!bWait) {
             return Fail(ERROR_IO_INCOMPLETE);
@@ -939,7 +905,7 @@ BOOL GetOverlappedResult(HANDLE port, LPOVERLAPPED overlapped, LPDWORD bytesTran
             return FALSE;
         }
         lock.lock();
-        RecordDone.wait(lock, [overlapped] { return overlapped->Internal != kStatusPending; });
+        Records().Done.wait(lock, [overlapped] { return overlapped->Internal != kStatusPending; });
     }
     if (bytesTransferred != nullptr) {
         *bytesTransferred = static_cast<DWORD>(overlapped->InternalHigh);
@@ -951,8 +917,7 @@ BOOL GetOverlappedResult(HANDLE port, LPOVERLAPPED overlapped, LPDWORD bytesTran
     return TRUE;
 }
 
-BOOL CancelIo(HANDLE port)
-{
+BOOL CancelIo(HANDLE port) {
     const auto object = Find<Port>(port);
     if (!object) {
         return FALSE;
@@ -962,14 +927,13 @@ BOOL CancelIo(HANDLE port)
     return object->Alive();
 }
 
-BOOL CancelIoEx(HANDLE port, LPOVERLAPPED overlapped)
-{
+BOOL CancelIoEx(HANDLE port, LPOVERLAPPED overlapped) {
     const auto object = Find<Port>(port);
     if (!object) {
         return FALSE;
     }
-    const bool any =
-        object->Cancel([overlapped](const Operation& op) { return overlapped == nullptr || op.Record == overlapped; });
+    const bool any = object->Cancel(
+        [overlapped](const Operation& op) { return overlapped == nullptr || op.Record == overlapped; });
     if (!any) {
         return object->Alive() ? Fail(ERROR_NOT_FOUND) : FALSE;
     }

@@ -2,9 +2,9 @@
 // interrupted calls, short transfers and a vanished device.
 #pragma once
 
+#include <ctime>
 #include <poll.h>
 #include <sys/types.h>
-#include <ctime>
 
 struct SystemCalls {
     ssize_t (*Read)(int fd, void* buffer, size_t count);

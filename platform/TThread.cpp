@@ -32,23 +32,21 @@ struct SyncQueue {
     int Depth = 0;
 };
 
-SyncQueue& Queue()
-{
-    static SyncQueue queue;
-    return queue;
+// Never destroyed: a worker still running at exit may still queue a call.
+SyncQueue& Queue() {
+    static SyncQueue* const queue = new SyncQueue;
+    return *queue;
 }
 
 std::atomic<std::thread::id> MainThread{};
 
-void AdoptMainThreadIfUnset()
-{
+void AdoptMainThreadIfUnset() {
     std::thread::id none{};
     MainThread.compare_exchange_strong(none, std::this_thread::get_id());
 }
 
 // Runs one worker's call on the main thread (queue lock held on entry and on return).
-void RunCall(std::unique_lock<std::mutex>& lock, SyncCall* call)
-{
+void RunCall(std::unique_lock<std::mutex>& lock, SyncCall* call) {
     SyncQueue& queue = Queue();
     ++queue.Depth;
     lock.unlock();
@@ -65,8 +63,7 @@ void RunCall(std::unique_lock<std::mutex>& lock, SyncCall* call)
 
 // After the outermost serving level has finished, calls may still be queued whose wake-up was used up
 // by a nested level that was not allowed to run them: wake the main thread again for those.
-void RewakeIfLeft(std::unique_lock<std::mutex>& lock)
-{
+void RewakeIfLeft(std::unique_lock<std::mutex>& lock) {
     SyncQueue& queue = Queue();
     if (queue.Depth != 0 || queue.Calls.empty() || !queue.Wake) {
         return;
@@ -97,8 +94,7 @@ namespace {
 
 // Best effort: a lower nice value for the highest priority. Ordinary users may not raise a thread's
 // priority, and then it simply runs at the normal one.
-void ApplyPriority(pid_t tid, TThreadPriority priority)
-{
+void ApplyPriority(pid_t tid, TThreadPriority priority) {
     if (tid != 0) {
         ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), priority == tpHighest ? kHighestNice : 0);
     }
@@ -106,16 +102,14 @@ void ApplyPriority(pid_t tid, TThreadPriority priority)
 
 } // namespace
 
-TThread::TThread(bool CreateSuspended) : Self(new State)
-{
+TThread::TThread(bool CreateSuspended) : Self(new State) {
     AdoptMainThreadIfUnset();
     // A thread is never started from here: the derived object does not exist yet, and its Execute
     // cannot run before it does. Created "running", it starts at the first Resume like a suspended one.
     (void)CreateSuspended;
 }
 
-TThread::~TThread()
-{
+TThread::~TThread() {
     bool started = false;
     {
         std::lock_guard lock(Self->Lock);
@@ -136,8 +130,7 @@ TThread::~TThread()
     delete Self;
 }
 
-void TThread::Resume()
-{
+void TThread::Resume() {
     std::lock_guard lock(Self->Lock);
     if (!Self->Suspended) {
         return;
@@ -162,20 +155,24 @@ void TThread::Resume()
     });
 }
 
-void TThread::Terminate() { Self->Terminated = true; }
+void TThread::Terminate() {
+    Self->Terminated = true;
+}
 
-bool TThread::Terminated() const { return Self->Terminated; }
+bool TThread::Terminated() const {
+    return Self->Terminated;
+}
 
-bool TThread::Suspended() const
-{
+bool TThread::Suspended() const {
     std::lock_guard lock(Self->Lock);
     return Self->Suspended;
 }
 
-bool TThread::Finished() const { return Self->Finished; }
+bool TThread::Finished() const {
+    return Self->Finished;
+}
 
-int TThread::WaitFor()
-{
+int TThread::WaitFor() {
     {
         std::lock_guard lock(Self->Lock);
         // Never started: there is nothing to wait for. Waiting for oneself would never end.
@@ -193,9 +190,10 @@ int TThread::WaitFor()
     // always served here. Other threads' calls are served only at the outermost level: inside a call
     // that is already running they wait, like everything else queued, until that call has returned.
     while (!Self->Finished) {
-        const auto it = std::find_if(queue.Calls.begin(), queue.Calls.end(), [this, &queue](const SyncCall* call) {
-            return queue.Depth == 0 || call->Owner == Self;
-        });
+        const auto it =
+            std::find_if(queue.Calls.begin(), queue.Calls.end(), [this, &queue](const SyncCall* call) {
+                return queue.Depth == 0 || call->Owner == Self;
+            });
         if (it == queue.Calls.end()) {
             queue.Changed.wait(lock);
             continue;
@@ -208,18 +206,20 @@ int TThread::WaitFor()
     return Self->ReturnValue;
 }
 
-int TThread::GetReturnValue() const { return Self->ReturnValue; }
+int TThread::GetReturnValue() const {
+    return Self->ReturnValue;
+}
 
-void TThread::SetPriority(TThreadPriority priority)
-{
+void TThread::SetPriority(TThreadPriority priority) {
     Self->Priority = priority;
     ApplyPriority(Self->NativeId, priority);
 }
 
-TThreadPriority TThread::GetPriority() const { return Self->Priority; }
+TThreadPriority TThread::GetPriority() const {
+    return Self->Priority;
+}
 
-void TThread::Synchronize(const std::function<void()>& method)
-{
+void TThread::Synchronize(const std::function<void()>& method) {
     if (ThreadSync::IsMainThread()) {
         method();
         return;
@@ -247,10 +247,11 @@ void TThread::Synchronize(const std::function<void()>& method)
     }
 }
 
-void TThread::SetReturnValue(int value) { Self->ReturnValue = value; }
+void TThread::SetReturnValue(int value) {
+    Self->ReturnValue = value;
+}
 
-void TThread::TerminateAndWait()
-{
+void TThread::TerminateAndWait() {
     Terminate();
     Resume();
     WaitFor();
@@ -258,23 +259,22 @@ void TThread::TerminateAndWait()
 
 namespace ThreadSync {
 
-void SetMainThread() { MainThread = std::this_thread::get_id(); }
+void SetMainThread() {
+    MainThread = std::this_thread::get_id();
+}
 
-bool IsMainThread()
-{
+bool IsMainThread() {
     AdoptMainThreadIfUnset();
     return MainThread.load() == std::this_thread::get_id();
 }
 
-void SetWakeMainThread(std::function<void()> wake)
-{
+void SetWakeMainThread(std::function<void()> wake) {
     SyncQueue& queue = Queue();
     std::lock_guard lock(queue.Lock);
     queue.Wake = std::move(wake);
 }
 
-bool CheckSynchronize(std::chrono::milliseconds timeout)
-{
+bool CheckSynchronize(std::chrono::milliseconds timeout) {
     if (!IsMainThread()) {
         return false;
     }
@@ -305,8 +305,7 @@ bool CheckSynchronize(std::chrono::milliseconds timeout)
     return ran;
 }
 
-bool InSynchronizedCall()
-{
+bool InSynchronizedCall() {
     if (!IsMainThread()) {
         return false;
     }

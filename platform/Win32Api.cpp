@@ -19,16 +19,15 @@ struct HandleTable {
     HANDLE Next = 0x10000;
 };
 
-HandleTable& Table()
-{
-    static HandleTable table;
-    return table;
+// Never destroyed: ports still open at exit keep their service threads, which use the table to the end.
+HandleTable& Table() {
+    static HandleTable* const table = new HandleTable;
+    return *table;
 }
 
 } // namespace
 
-HANDLE AddHandle(std::shared_ptr<KernelObject> object)
-{
+HANDLE AddHandle(std::shared_ptr<KernelObject> object) {
     HandleTable& table = Table();
     std::lock_guard lock(table.Lock);
     const HANDLE handle = table.Next;
@@ -37,16 +36,14 @@ HANDLE AddHandle(std::shared_ptr<KernelObject> object)
     return handle;
 }
 
-std::shared_ptr<KernelObject> FindHandle(HANDLE handle)
-{
+std::shared_ptr<KernelObject> FindHandle(HANDLE handle) {
     HandleTable& table = Table();
     std::lock_guard lock(table.Lock);
     const auto it = table.Objects.find(handle);
     return it == table.Objects.end() ? nullptr : it->second;
 }
 
-std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle)
-{
+std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle) {
     HandleTable& table = Table();
     std::lock_guard lock(table.Lock);
     const auto it = table.Objects.find(handle);
@@ -58,8 +55,7 @@ std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle)
     return object;
 }
 
-DWORD ErrorFromErrno(int error)
-{
+DWORD ErrorFromErrno(int error) {
     switch (error) {
     case 0:
         return ERROR_SUCCESS;
@@ -97,14 +93,12 @@ DWORD ErrorFromErrno(int error)
     }
 }
 
-BOOL FailWithErrno(int error)
-{
+BOOL FailWithErrno(int error) {
     SetLastError(ErrorFromErrno(error));
     return FALSE;
 }
 
-BOOL Fail(DWORD code)
-{
+BOOL Fail(DWORD code) {
     SetLastError(code);
     return FALSE;
 }
@@ -115,12 +109,15 @@ namespace {
 thread_local DWORD LastError = ERROR_SUCCESS;
 }
 
-DWORD GetLastError() { return LastError; }
+DWORD GetLastError() {
+    return LastError;
+}
 
-void SetLastError(DWORD code) { LastError = code; }
+void SetLastError(DWORD code) {
+    LastError = code;
+}
 
-void Sleep(DWORD milliseconds)
-{
+void Sleep(DWORD milliseconds) {
     if (milliseconds == 0) {
         std::this_thread::yield();
         return;
@@ -128,8 +125,7 @@ void Sleep(DWORD milliseconds)
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-BOOL CloseHandle(HANDLE handle)
-{
+BOOL CloseHandle(HANDLE handle) {
     auto object = Win32Internal::RemoveHandle(handle);
     if (!object) {
         return Win32Internal::Fail(ERROR_INVALID_HANDLE);

@@ -138,7 +138,8 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL bManualReset, BOOL bI
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
-// Reports the lowest signalled index (WAIT_OBJECT_0 + i), WAIT_TIMEOUT or WAIT_FAILED. bWaitAll must be FALSE.
+// Reports the lowest signalled index (WAIT_OBJECT_0 + i), WAIT_TIMEOUT or WAIT_FAILED. bWaitAll must be
+// FALSE.
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL bWaitAll, DWORD milliseconds);
 // Closes an event or a port. Closing a port completes its pending operations as aborted first.
 BOOL CloseHandle(HANDLE handle);

@@ -24,9 +24,7 @@ std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle);
 
 // Looks the handle up as a T; null with ERROR_INVALID_HANDLE set when it is unknown, closed or of
 // another kind.
-template <class T>
-std::shared_ptr<T> Find(HANDLE handle)
-{
+template <class T> std::shared_ptr<T> Find(HANDLE handle) {
     auto object = std::dynamic_pointer_cast<T>(FindHandle(handle));
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);

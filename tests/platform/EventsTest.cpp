@@ -17,14 +17,12 @@ using Clock = std::chrono::steady_clock;
 
 class Events {
 public:
-    explicit Events(std::size_t count)
-    {
+    explicit Events(std::size_t count) {
         for (std::size_t i = 0; i < count; ++i) {
             Handles.push_back(CreateEventA(nullptr, TRUE, FALSE, nullptr));
         }
     }
-    ~Events()
-    {
+    ~Events() {
         for (const HANDLE h : Handles) {
             CloseHandle(h);
         }
@@ -42,8 +40,7 @@ struct LowestCase {
 
 class LowestIndexTest : public ::testing::TestWithParam<LowestCase> {};
 
-TEST_P(LowestIndexTest, ReportsLowestSignalledIndex)
-{
+TEST_P(LowestIndexTest, ReportsLowestSignalledIndex) {
     Events events(6);
     for (const int i : GetParam().Signalled) {
         ASSERT_TRUE(SetEvent(events.Handles[static_cast<std::size_t>(i)]));
@@ -64,8 +61,7 @@ const LowestCase kLowestCases[] = {
 INSTANTIATE_TEST_SUITE_P(Events, LowestIndexTest, ::testing::ValuesIn(kLowestCases),
                          [](const ::testing::TestParamInfo<LowestCase>& c) { return c.param.Name; });
 
-TEST(EventsTest, ResetEndsTheSignal)
-{
+TEST(EventsTest, ResetEndsTheSignal) {
     Events events(2);
     ASSERT_TRUE(SetEvent(events.Handles[0]));
     ASSERT_TRUE(SetEvent(events.Handles[0])); // twice: still one reset clears it
@@ -77,16 +73,14 @@ TEST(EventsTest, ResetEndsTheSignal)
     EXPECT_EQ(WaitForMultipleObjects(2, events.Handles.data(), FALSE, 0), WAIT_TIMEOUT);
 }
 
-TEST(EventsTest, InitiallySignalled)
-{
+TEST(EventsTest, InitiallySignalled) {
     const HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     ASSERT_NE(event, 0);
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
     CloseHandle(event);
 }
 
-TEST(EventsTest, TimeOutIsNotCutShort)
-{
+TEST(EventsTest, TimeOutIsNotCutShort) {
     Events events(3);
     for (const DWORD ms : {1u, 30u, 120u}) {
         const auto start = Clock::now();
@@ -95,16 +89,14 @@ TEST(EventsTest, TimeOutIsNotCutShort)
     }
 }
 
-TEST(EventsTest, SetFromAnotherThreadEndsAnEndlessWait)
-{
+TEST(EventsTest, SetFromAnotherThreadEndsAnEndlessWait) {
     Events events(4);
     std::thread setter([&events] { SetEvent(events.Handles[2]); });
     EXPECT_EQ(WaitForMultipleObjects(4, events.Handles.data(), FALSE, INFINITE), WAIT_OBJECT_0 + 2);
     setter.join();
 }
 
-TEST(EventsTest, BadHandlesFail)
-{
+TEST(EventsTest, BadHandlesFail) {
     const HANDLE closed = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     ASSERT_TRUE(CloseHandle(closed));
     Events events(1);
@@ -125,19 +117,18 @@ TEST(EventsTest, BadHandlesFail)
     }
 }
 
-TEST(EventsTest, BadArgumentsFail)
-{
+TEST(EventsTest, BadArgumentsFail) {
     Events events(1);
     EXPECT_EQ(WaitForMultipleObjects(0, events.Handles.data(), FALSE, 0), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(WaitForMultipleObjects(1, events.Handles.data(), TRUE, 0), WAIT_FAILED);
     std::vector<HANDLE> tooMany(MAXIMUM_WAIT_OBJECTS + 1, events.Handles[0]);
-    EXPECT_EQ(WaitForMultipleObjects(static_cast<DWORD>(tooMany.size()), tooMany.data(), FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForMultipleObjects(static_cast<DWORD>(tooMany.size()), tooMany.data(), FALSE, 0),
+              WAIT_FAILED);
     EXPECT_EQ(CreateEventA(nullptr, FALSE, FALSE, nullptr), 0) << "auto-reset events are not provided";
 }
 
-TEST(EventsTest, HandlesAreNeverGivenTwice)
-{
+TEST(EventsTest, HandlesAreNeverGivenTwice) {
     const HANDLE first = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_TRUE(CloseHandle(first));
     for (int i = 0; i < 100; ++i) {
@@ -148,30 +139,45 @@ TEST(EventsTest, HandlesAreNeverGivenTwice)
     EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_FAILED);
 }
 
-// Closing an event that another thread waits on must neither crash that thread nor wake it falsely.
-TEST(EventsTest, ClosingAnEventUnderAWaiterIsSafe)
-{
+// Closing an event that another thread waits on must neither crash that thread nor wake it falsely,
+// not even when a new event is made and set at once (it must not inherit the waiter's descriptor).
+std::atomic<bool> EnteredPoll{false};
+
+int ReportingPoll(pollfd* fds, nfds_t count, const timespec* timeout) {
+    EnteredPoll = true;
+    return RealSystemCalls().Poll(fds, count, timeout);
+}
+
+TEST(EventsTest, ClosingAnEventUnderAWaiterIsSafe) {
+    SystemCalls calls = RealSystemCalls();
+    calls.Poll = ReportingPoll;
+    EnteredPoll = false;
+    SetSystemCalls(&calls);
     const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    const HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::atomic<DWORD> result{0};
-    std::thread waiter([&] {
-        SetEvent(started);
-        result = WaitForSingleObject(event, 200);
-    });
-    ASSERT_EQ(WaitForSingleObject(started, 5000), WAIT_OBJECT_0);
+    std::thread waiter([&] { result = WaitForSingleObject(event, 300); });
+    while (!EnteredPoll) {
+        std::this_thread::yield();
+    }
     ASSERT_TRUE(CloseHandle(event));
+    std::vector<HANDLE> fresh;
+    for (int i = 0; i < 4; ++i) {
+        fresh.push_back(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+    }
     waiter.join();
+    SetSystemCalls(nullptr);
     EXPECT_EQ(result.load(), WAIT_TIMEOUT);
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
-    CloseHandle(started);
+    for (const HANDLE h : fresh) {
+        CloseHandle(h);
+    }
 }
 
 // Interrupted polls are resumed with the time that is left: each one is given less than the one before.
 std::atomic<int> InterruptsLeft{0};
 std::vector<long long> PollTimeouts; // nanoseconds, written only by the waiting thread
 
-int InterruptingPoll(pollfd* fds, nfds_t count, const timespec* timeout)
-{
+int InterruptingPoll(pollfd* fds, nfds_t count, const timespec* timeout) {
     PollTimeouts.push_back(timeout ? timeout->tv_sec * 1'000'000'000LL + timeout->tv_nsec : -1);
     if (InterruptsLeft.fetch_sub(1) > 0) {
         // A signal that lands a little while into the wait.
@@ -184,8 +190,7 @@ int InterruptingPoll(pollfd* fds, nfds_t count, const timespec* timeout)
 
 class InterruptedWaitTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         PollTimeouts.clear();
         Calls = RealSystemCalls();
         Calls.Poll = InterruptingPoll;
@@ -195,8 +200,7 @@ protected:
     SystemCalls Calls{};
 };
 
-TEST_F(InterruptedWaitTest, ResumesWithTheTimeLeft)
-{
+TEST_F(InterruptedWaitTest, ResumesWithTheTimeLeft) {
     Events events(2);
     InterruptsLeft = 5;
     const auto start = Clock::now();
@@ -209,8 +213,7 @@ TEST_F(InterruptedWaitTest, ResumesWithTheTimeLeft)
     }
 }
 
-TEST_F(InterruptedWaitTest, SignalledEventStillReported)
-{
+TEST_F(InterruptedWaitTest, SignalledEventStillReported) {
     Events events(2);
     InterruptsLeft = 3;
     SetEvent(events.Handles[1]);

@@ -32,14 +32,12 @@ using Bytes = std::vector<std::uint8_t>;
 // Generous: how long a test waits for something that should happen within milliseconds.
 constexpr DWORD kPatience = 5000;
 
-HANDLE OpenPort(const std::string& path)
-{
+HANDLE OpenPort(const std::string& path) {
     return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                        FILE_FLAG_OVERLAPPED, 0);
 }
 
-Bytes Pattern(std::size_t count)
-{
+Bytes Pattern(std::size_t count) {
     Bytes bytes(count);
     for (std::size_t i = 0; i < count; ++i) {
         bytes[i] = static_cast<std::uint8_t>((i * 7 + 3) & 0xFF);
@@ -60,8 +58,7 @@ struct Overlapped {
 // A pty whose slave is open as a port configured as the instrument link uses it.
 class PortTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         if (!Pty.Ok()) {
             GTEST_SKIP() << "no pseudo-terminal available (" << Pty.Error << "); these tests need /dev/ptmx";
         }
@@ -75,23 +72,20 @@ protected:
         SetTimeouts(20, 20, 50);
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         if (Port != INVALID_HANDLE_VALUE) {
             CloseHandle(Port);
         }
     }
 
     void SetTimeouts(DWORD interval, DWORD multiplier, DWORD constant, DWORD writeMultiplier = 20,
-                     DWORD writeConstant = 20)
-    {
+                     DWORD writeConstant = 20) {
         COMMTIMEOUTS timeouts{interval, multiplier, constant, writeMultiplier, writeConstant};
         ASSERT_TRUE(SetCommTimeouts(Port, &timeouts));
     }
 
     // Starts a read that must go pending.
-    void StartRead(std::uint8_t* buffer, DWORD count, Overlapped& op)
-    {
+    void StartRead(std::uint8_t* buffer, DWORD count, Overlapped& op) {
         DWORD got = 0;
         const BOOL done = ReadFile(Port, buffer, count, &got, &op.Record);
         ASSERT_FALSE(done);
@@ -102,8 +96,7 @@ protected:
     HANDLE Port = INVALID_HANDLE_VALUE;
 };
 
-TEST_F(PortTest, LineSettingsReachTheTerminal)
-{
+TEST_F(PortTest, LineSettingsReachTheTerminal) {
     termios tio{};
     ASSERT_EQ(::tcgetattr(Pty.Master, &tio), 0);
     EXPECT_EQ(::cfgetospeed(&tio), B115200);
@@ -128,8 +121,7 @@ TEST_F(PortTest, LineSettingsReachTheTerminal)
     EXPECT_EQ(back.fOutxCtsFlow, 0u);
 }
 
-TEST_F(PortTest, OtherSettingsApplyAndUnsupportedOnesFail)
-{
+TEST_F(PortTest, OtherSettingsApplyAndUnsupportedOnesFail) {
     DCB dcb{};
     ASSERT_TRUE(BuildCommDCBA("9600,n,8,1", &dcb));
     ASSERT_TRUE(SetCommState(Port, &dcb)) << GetLastError();
@@ -161,8 +153,7 @@ TEST_F(PortTest, OtherSettingsApplyAndUnsupportedOnesFail)
     }
 }
 
-TEST_F(PortTest, OpenIsExclusiveUntilClosed)
-{
+TEST_F(PortTest, OpenIsExclusiveUntilClosed) {
     const HANDLE second = OpenPort(Pty.SlavePath);
     EXPECT_EQ(second, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_ACCESS_DENIED)
@@ -176,8 +167,8 @@ TEST_F(PortTest, OpenIsExclusiveUntilClosed)
 
     ASSERT_TRUE(CloseHandle(Port));
     Port = OpenPort("\\\\.\\" + Pty.SlavePath);
-    EXPECT_NE(Port, INVALID_HANDLE_VALUE) << "the device prefix is stripped and the port free again, error "
-                                          << GetLastError();
+    EXPECT_NE(Port, INVALID_HANDLE_VALUE)
+        << "the device prefix is stripped and the port free again, error " << GetLastError();
 }
 
 struct RefusedOpen {
@@ -188,15 +179,13 @@ struct RefusedOpen {
 
 class RefusedOpenTest : public ::testing::TestWithParam<RefusedOpen> {};
 
-TEST_P(RefusedOpenTest, Fails)
-{
+TEST_P(RefusedOpenTest, Fails) {
     SetLastError(ERROR_SUCCESS);
     EXPECT_EQ(OpenPort(GetParam().Path), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), GetParam().Error);
 }
 
-std::string RegularFile()
-{
+std::string RegularFile() {
     static const std::string path = [] {
         std::string name = ::testing::TempDir() + "pw_port_regular_file";
         if (FILE* f = std::fopen(name.c_str(), "w")) {
@@ -220,8 +209,7 @@ INSTANTIATE_TEST_SUITE_P(Port, RefusedOpenTest, ::testing::ValuesIn(kRefusedOpen
                          [](const ::testing::TestParamInfo<RefusedOpen>& c) { return c.param.Name; });
 
 // A closed handle must fail, even when its descriptor number now belongs to another file.
-TEST_F(PortTest, ClosedHandleNeverReachesAnotherFile)
-{
+TEST_F(PortTest, ClosedHandleNeverReachesAnotherFile) {
     ASSERT_TRUE(CloseHandle(Port));
     const HANDLE stale = Port;
     Port = INVALID_HANDLE_VALUE;
@@ -255,8 +243,7 @@ TEST_F(PortTest, ClosedHandleNeverReachesAnotherFile)
     ::unlink(path.c_str());
 }
 
-TEST_F(PortTest, PtyHasNoModemLines)
-{
+TEST_F(PortTest, PtyHasNoModemLines) {
     DWORD status = 0xFFFF;
     ASSERT_TRUE(GetCommModemStatus(Port, &status));
     EXPECT_EQ(status, 0u);
@@ -277,8 +264,7 @@ class LineWatchTest : public PortTest, public ::testing::WithParamInterface<Watc
 
 // On a device without modem lines the DSR watch never completes by itself, and its cancellation
 // completes it as aborted.
-TEST_P(LineWatchTest, StaysPendingUntilCancelled)
-{
+TEST_P(LineWatchTest, StaysPendingUntilCancelled) {
     ASSERT_TRUE(SetCommMask(Port, EV_DSR));
     Overlapped op;
     DWORD mask = 0xABCD;
@@ -294,9 +280,15 @@ TEST_P(LineWatchTest, StaysPendingUntilCancelled)
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 
     switch (GetParam().How) {
-    case CancelBy::CancelIo: ASSERT_TRUE(CancelIo(Port)); break;
-    case CancelBy::CancelIoExRecord: ASSERT_TRUE(CancelIoEx(Port, &op.Record)); break;
-    case CancelBy::CancelIoExAll: ASSERT_TRUE(CancelIoEx(Port, nullptr)); break;
+    case CancelBy::CancelIo:
+        ASSERT_TRUE(CancelIo(Port));
+        break;
+    case CancelBy::CancelIoExRecord:
+        ASSERT_TRUE(CancelIoEx(Port, &op.Record));
+        break;
+    case CancelBy::CancelIoExAll:
+        ASSERT_TRUE(CancelIoEx(Port, nullptr));
+        break;
     case CancelBy::CloseHandle:
         ASSERT_TRUE(CloseHandle(Port));
         break;
@@ -320,8 +312,7 @@ const WatchCase kWatchCases[] = {
 INSTANTIATE_TEST_SUITE_P(Port, LineWatchTest, ::testing::ValuesIn(kWatchCases),
                          [](const ::testing::TestParamInfo<WatchCase>& c) { return c.param.Name; });
 
-TEST_F(PortTest, ReadCompletesOnTheCount)
-{
+TEST_F(PortTest, ReadCompletesOnTheCount) {
     SetTimeouts(20, 20, 50);
     std::array<std::uint8_t, 10> buffer{};
     Overlapped op;
@@ -345,8 +336,7 @@ TEST_F(PortTest, ReadCompletesOnTheCount)
     EXPECT_TRUE(std::equal(rest.begin(), rest.end(), sent.begin() + 10));
 }
 
-TEST_F(PortTest, ReadEndsOnTheIntervalAfterBytes)
-{
+TEST_F(PortTest, ReadEndsOnTheIntervalAfterBytes) {
     SetTimeouts(20, 0, 60000); // only the interval can end this read soon
     std::array<std::uint8_t, 80> buffer{};
     Overlapped op;
@@ -360,8 +350,7 @@ TEST_F(PortTest, ReadEndsOnTheIntervalAfterBytes)
     EXPECT_TRUE(std::equal(sent.begin(), sent.end(), buffer.begin()));
 }
 
-TEST_F(PortTest, SilentLineEndsOnTheTotalTimeOutWithNothing)
-{
+TEST_F(PortTest, SilentLineEndsOnTheTotalTimeOutWithNothing) {
     SetTimeouts(20, 1, 100); // 80 x 1 + 100 = 180 ms; the interval does not run before a first byte
     std::array<std::uint8_t, 80> buffer{};
     buffer.fill(0x5A);
@@ -376,8 +365,7 @@ TEST_F(PortTest, SilentLineEndsOnTheTotalTimeOutWithNothing)
     EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0x5A; }));
 }
 
-TEST_F(PortTest, WriteOfSeveralKilobytesArrivesIntact)
-{
+TEST_F(PortTest, WriteOfSeveralKilobytesArrivesIntact) {
     SetTimeouts(20, 20, 50, 20, 1000);
     const Bytes sent = Pattern(6000);
     Overlapped op;
@@ -391,8 +379,7 @@ TEST_F(PortTest, WriteOfSeveralKilobytesArrivesIntact)
     EXPECT_EQ(got, sent);
 }
 
-TEST_F(PortTest, WritesQueueInOrder)
-{
+TEST_F(PortTest, WritesQueueInOrder) {
     const Bytes first = Pattern(300);
     const Bytes second(50, 0xEE);
     Overlapped a;
@@ -409,9 +396,7 @@ TEST_F(PortTest, WritesQueueInOrder)
 
 // Polls `condition` every few milliseconds until it holds or `limit` ms have passed; for states that
 // signal no event (bytes arriving in a terminal's queue).
-template <class Condition>
-bool WaitUntil(Condition condition, DWORD limit = kPatience)
-{
+template <class Condition> bool WaitUntil(Condition condition, DWORD limit = kPatience) {
     const HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     const auto end = Clock::now() + std::chrono::milliseconds(limit);
     bool held = condition();
@@ -423,14 +408,12 @@ bool WaitUntil(Condition condition, DWORD limit = kPatience)
     return held;
 }
 
-DWORD InQueue(HANDLE port)
-{
+DWORD InQueue(HANDLE port) {
     COMSTAT stat{};
     return ClearCommError(port, nullptr, &stat) ? stat.cbInQue : 0xFFFFFFFFu;
 }
 
-TEST_F(PortTest, ClearCommErrorReportsQueues)
-{
+TEST_F(PortTest, ClearCommErrorReportsQueues) {
     ASSERT_TRUE(Pty.Send(Pattern(7)));
     EXPECT_TRUE(WaitUntil([this] { return InQueue(Port) == 7; })) << InQueue(Port);
     COMSTAT stat{};
@@ -443,8 +426,7 @@ TEST_F(PortTest, ClearCommErrorReportsQueues)
 
 // The instrument's side going away fails the read (never a successful empty one), fails later reads
 // at once, and costs no processor time.
-TEST_F(PortTest, VanishedDeviceFailsTheReadWithoutSpinning)
-{
+TEST_F(PortTest, VanishedDeviceFailsTheReadWithoutSpinning) {
     SetTimeouts(0, 0, 0); // no time-out: only the count or the device's end can end the read
     ASSERT_TRUE(SetCommMask(Port, EV_DSR));
     Overlapped watch;
@@ -486,15 +468,18 @@ TEST_F(PortTest, VanishedDeviceFailsTheReadWithoutSpinning)
 }
 
 // After CancelIo returns, the cancelled read's buffer and record are left alone, however much arrives.
-TEST_F(PortTest, CancelledReadIsNeverWrittenAgain)
-{
+TEST_F(PortTest, CancelledReadIsNeverWrittenAgain) {
     SetTimeouts(0, 0, 0);
     std::atomic<bool> feeding{true};
+    // The feeder never blocks in write(): once the reads stop, nobody empties the terminal.
+    ASSERT_EQ(::fcntl(Pty.Master, F_SETFL, ::fcntl(Pty.Master, F_GETFL) | O_NONBLOCK), 0);
     std::thread feeder([this, &feeding] {
         const Bytes chunk = Pattern(16);
         while (feeding) {
-            Pty.Send(chunk);
-            std::this_thread::yield();
+            pollfd fd{Pty.Master, POLLOUT, 0};
+            if (::poll(&fd, 1, 10) > 0) {
+                [[maybe_unused]] const auto n = ::write(Pty.Master, chunk.data(), chunk.size());
+            }
         }
     });
     for (int round = 0; round < 50; ++round) {
@@ -515,7 +500,8 @@ TEST_F(PortTest, CancelledReadIsNeverWrittenAgain)
         // A later read that completes proves the service loop went on reading meanwhile.
         std::array<std::uint8_t, 64> later{};
         Overlapped next;
-        ASSERT_TRUE(ReadFile(Port, later.data(), 64, &count, &next.Record) || GetLastError() == ERROR_IO_PENDING);
+        ASSERT_TRUE(ReadFile(Port, later.data(), 64, &count, &next.Record) ||
+                    GetLastError() == ERROR_IO_PENDING);
         ASSERT_TRUE(next.Wait());
         ASSERT_EQ(buffer, snapshot) << "round " << round;
         ASSERT_EQ(op.Record.Internal, record.Internal);
@@ -526,8 +512,7 @@ TEST_F(PortTest, CancelledReadIsNeverWrittenAgain)
 }
 
 // CancelIo cancels only what the calling thread started; CancelIoEx picks one record.
-TEST_F(PortTest, CancelIoIsPerThreadAndCancelIoExPerRecord)
-{
+TEST_F(PortTest, CancelIoIsPerThreadAndCancelIoExPerRecord) {
     SetTimeouts(0, 0, 0);
     ASSERT_TRUE(SetCommMask(Port, EV_DSR));
     Overlapped watch;
@@ -554,8 +539,7 @@ TEST_F(PortTest, CancelIoIsPerThreadAndCancelIoExPerRecord)
     EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
 }
 
-TEST_F(PortTest, StartedOperationResetsItsEvent)
-{
+TEST_F(PortTest, StartedOperationResetsItsEvent) {
     Overlapped op;
     ASSERT_TRUE(SetEvent(op.Record.hEvent));
     std::array<std::uint8_t, 4> buffer{};
@@ -564,8 +548,7 @@ TEST_F(PortTest, StartedOperationResetsItsEvent)
     ASSERT_TRUE(CancelIo(Port));
 }
 
-TEST_F(PortTest, BlockingCallsWithoutRecord)
-{
+TEST_F(PortTest, BlockingCallsWithoutRecord) {
     const Bytes sent = Pattern(6);
     DWORD count = 0;
     ASSERT_TRUE(WriteFile(Port, sent.data(), 6, &count, nullptr));
@@ -583,8 +566,7 @@ TEST_F(PortTest, BlockingCallsWithoutRecord)
 std::atomic<int> FaultsLeft{0};
 std::atomic<int> FaultErrno{0};
 
-ssize_t ShortWrite(int fd, const void* buffer, size_t count)
-{
+ssize_t ShortWrite(int fd, const void* buffer, size_t count) {
     // Every other call would block; the others take one byte at most.
     static std::atomic<unsigned> calls{0};
     if ((calls++ & 1u) == 0) {
@@ -594,8 +576,7 @@ ssize_t ShortWrite(int fd, const void* buffer, size_t count)
     return RealSystemCalls().Write(fd, buffer, count > 0 ? 1 : 0);
 }
 
-ssize_t FaultyRead(int fd, void* buffer, size_t count)
-{
+ssize_t FaultyRead(int fd, void* buffer, size_t count) {
     if (FaultsLeft.fetch_sub(1) > 0) {
         errno = FaultErrno;
         return -1;
@@ -603,8 +584,7 @@ ssize_t FaultyRead(int fd, void* buffer, size_t count)
     return RealSystemCalls().Read(fd, buffer, count);
 }
 
-int InterruptedPoll(pollfd* fds, nfds_t count, const timespec* timeout)
-{
+int InterruptedPoll(pollfd* fds, nfds_t count, const timespec* timeout) {
     static std::atomic<unsigned> calls{0};
     if ((calls++ % 3u) == 0) {
         errno = EINTR;
@@ -615,21 +595,18 @@ int InterruptedPoll(pollfd* fds, nfds_t count, const timespec* timeout)
 
 class InjectedFaultTest : public PortTest {
 protected:
-    void TearDown() override
-    {
+    void TearDown() override {
         PortTest::TearDown();
         SetSystemCalls(nullptr);
     }
-    void Install(SystemCalls calls)
-    {
+    void Install(SystemCalls calls) {
         Calls = calls;
         SetSystemCalls(&Calls);
     }
     SystemCalls Calls{};
 };
 
-TEST_F(InjectedFaultTest, ShortWritesAreCompleted)
-{
+TEST_F(InjectedFaultTest, ShortWritesAreCompleted) {
     SystemCalls calls = RealSystemCalls();
     calls.Write = ShortWrite;
     calls.Poll = InterruptedPoll;
@@ -654,8 +631,7 @@ struct ReadFault {
 
 class ReadFaultTest : public InjectedFaultTest, public ::testing::WithParamInterface<ReadFault> {};
 
-TEST_P(ReadFaultTest, ReadOutcome)
-{
+TEST_P(ReadFaultTest, ReadOutcome) {
     SystemCalls calls = RealSystemCalls();
     calls.Read = FaultyRead;
     calls.Poll = InterruptedPoll;
@@ -707,8 +683,7 @@ struct Definition {
 
 class BuildCommDcbTest : public ::testing::TestWithParam<Definition> {};
 
-TEST_P(BuildCommDcbTest, Parses)
-{
+TEST_P(BuildCommDcbTest, Parses) {
     const Definition& d = GetParam();
     DCB dcb{};
     dcb.BaudRate = 1234;

@@ -13,8 +13,7 @@
 
 class PtyPair {
 public:
-    PtyPair()
-    {
+    PtyPair() {
         Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (Master < 0 || ::grantpt(Master) != 0 || ::unlockpt(Master) != 0) {
             Error = "cannot create a pseudo-terminal: errno " + std::to_string(errno);
@@ -33,16 +32,14 @@ public:
 
     bool Ok() const { return Error.empty(); }
 
-    void CloseMaster()
-    {
+    void CloseMaster() {
         if (Master >= 0) {
             ::close(Master);
             Master = -1;
         }
     }
 
-    bool Send(const std::vector<std::uint8_t>& bytes) const
-    {
+    bool Send(const std::vector<std::uint8_t>& bytes) const {
         std::size_t done = 0;
         while (done < bytes.size()) {
             const ssize_t n = ::write(Master, bytes.data() + done, bytes.size() - done);
@@ -58,8 +55,7 @@ public:
     }
 
     // Reads until `count` bytes have come or `limit` has passed without any.
-    std::vector<std::uint8_t> Receive(std::size_t count, std::chrono::milliseconds limit) const
-    {
+    std::vector<std::uint8_t> Receive(std::size_t count, std::chrono::milliseconds limit) const {
         std::vector<std::uint8_t> got;
         std::uint8_t chunk[512];
         while (got.size() < count) {

@@ -37,17 +37,14 @@ private:
 
 class TThreadTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ThreadSync::SetMainThread();
         ThreadSync::SetWakeMainThread([this] { ++Wakes; });
     }
     void TearDown() override { ThreadSync::SetWakeMainThread(nullptr); }
 
     // Serves Synchronize calls on this (the main) thread until `done` holds; false after 10 s.
-    template <class Done>
-    static bool ServeUntil(Done done)
-    {
+    template <class Done> static bool ServeUntil(Done done) {
         const auto end = std::chrono::steady_clock::now() + 10s;
         while (!done()) {
             if (std::chrono::steady_clock::now() > end) {
@@ -61,8 +58,7 @@ protected:
     std::atomic<int> Wakes{0};
 };
 
-TEST_F(TThreadTest, SuspendedThreadRunsOnlyAfterResume)
-{
+TEST_F(TThreadTest, SuspendedThreadRunsOnlyAfterResume) {
     std::atomic<bool> ran{false};
     TLambdaThread thread(true, [&ran](TLambdaThread& self) {
         ran = true;
@@ -80,8 +76,7 @@ TEST_F(TThreadTest, SuspendedThreadRunsOnlyAfterResume)
     thread.Resume(); // resuming a finished thread changes nothing
 }
 
-TEST_F(TThreadTest, TerminatedBeforeItRanItNeverRuns)
-{
+TEST_F(TThreadTest, TerminatedBeforeItRanItNeverRuns) {
     std::atomic<bool> ran{false};
     {
         TLambdaThread thread(true, [&ran](TLambdaThread&) { ran = true; });
@@ -96,8 +91,7 @@ TEST_F(TThreadTest, TerminatedBeforeItRanItNeverRuns)
     EXPECT_FALSE(ran.load());
 }
 
-TEST_F(TThreadTest, DestroyingARunningThreadEndsItFirst)
-{
+TEST_F(TThreadTest, DestroyingARunningThreadEndsItFirst) {
     std::atomic<bool> left{false};
     std::atomic<bool> started{false};
     {
@@ -116,8 +110,7 @@ TEST_F(TThreadTest, DestroyingARunningThreadEndsItFirst)
     EXPECT_TRUE(left.load());
 }
 
-TEST_F(TThreadTest, SynchronizeRunsOnTheMainThread)
-{
+TEST_F(TThreadTest, SynchronizeRunsOnTheMainThread) {
     const std::thread::id main = std::this_thread::get_id();
     std::vector<std::thread::id> seen;
     TLambdaThread thread(true, [&seen](TLambdaThread& self) {
@@ -134,8 +127,7 @@ TEST_F(TThreadTest, SynchronizeRunsOnTheMainThread)
     EXPECT_GE(Wakes.load(), 3) << "every queued call wakes the main thread";
 }
 
-TEST_F(TThreadTest, SynchronizeCarriesTheExceptionBack)
-{
+TEST_F(TThreadTest, SynchronizeCarriesTheExceptionBack) {
     std::string caught;
     TLambdaThread thread(true, [&caught](TLambdaThread& self) {
         try {
@@ -149,8 +141,7 @@ TEST_F(TThreadTest, SynchronizeCarriesTheExceptionBack)
     EXPECT_EQ(caught, "Bad file format.");
 }
 
-TEST_F(TThreadTest, SynchronizeOnTheMainThreadRunsDirectly)
-{
+TEST_F(TThreadTest, SynchronizeOnTheMainThreadRunsDirectly) {
     TLambdaThread thread(true, [](TLambdaThread&) {});
     bool ran = false;
     thread.Sync([&ran] { ran = true; });
@@ -158,8 +149,7 @@ TEST_F(TThreadTest, SynchronizeOnTheMainThreadRunsDirectly)
     EXPECT_FALSE(ThreadSync::InSynchronizedCall());
 }
 
-TEST_F(TThreadTest, WaitForOnTheMainThreadServesTheCalls)
-{
+TEST_F(TThreadTest, WaitForOnTheMainThreadServesTheCalls) {
     int calls = 0;
     TLambdaThread thread(true, [&calls](TLambdaThread& self) {
         for (int i = 0; i < 5; ++i) {
@@ -172,8 +162,7 @@ TEST_F(TThreadTest, WaitForOnTheMainThreadServesTheCalls)
     EXPECT_EQ(calls, 5);
 }
 
-TEST_F(TThreadTest, WaitForOffTheMainThreadJustWaits)
-{
+TEST_F(TThreadTest, WaitForOffTheMainThreadJustWaits) {
     TLambdaThread worker(true, [](TLambdaThread& self) { self.Return(3); });
     int result = 0;
     std::thread waiter([&] {
@@ -184,8 +173,7 @@ TEST_F(TThreadTest, WaitForOffTheMainThreadJustWaits)
     EXPECT_EQ(result, 3);
 }
 
-TEST_F(TThreadTest, CheckSynchronizeOffTheMainThreadRunsNothing)
-{
+TEST_F(TThreadTest, CheckSynchronizeOffTheMainThreadRunsNothing) {
     bool result = true;
     std::thread other([&result] { result = ThreadSync::CheckSynchronize(0ms); });
     other.join();
@@ -201,8 +189,7 @@ struct Journal {
 
 // While one thread's call runs, a nested CheckSynchronize (a modal box's event loop) runs nothing of
 // another thread; that call runs as soon as the outer one has returned.
-TEST_F(TThreadTest, NestedCheckSynchronizeRunsNoOtherThreadsCall)
-{
+TEST_F(TThreadTest, NestedCheckSynchronizeRunsNoOtherThreadsCall) {
     Journal journal;
     std::atomic<bool> otherQueued{false};
     TLambdaThread other(true, [&](TLambdaThread& self) {
@@ -233,8 +220,7 @@ TEST_F(TThreadTest, NestedCheckSynchronizeRunsNoOtherThreadsCall)
 }
 
 // A nested WaitFor(X) serves X's calls (X may be waiting in one), and still none of a third thread.
-TEST_F(TThreadTest, NestedWaitForServesOnlyTheAwaitedThread)
-{
+TEST_F(TThreadTest, NestedWaitForServesOnlyTheAwaitedThread) {
     Journal journal;
     std::atomic<bool> thirdQueued{false};
     TLambdaThread third(true, [&](TLambdaThread& self) {
@@ -266,8 +252,7 @@ TEST_F(TThreadTest, NestedWaitForServesOnlyTheAwaitedThread)
 
 // When the outermost level ends with calls still queued (their wake-up used up by a nested level that
 // could not run them), it wakes the main thread again: nothing is left without a wake-up.
-TEST_F(TThreadTest, CallsLeftQueuedGetAFreshWakeUp)
-{
+TEST_F(TThreadTest, CallsLeftQueuedGetAFreshWakeUp) {
     std::atomic<bool> otherQueued{false};
     bool otherRan = false;
     int wakesAtQueue = 0;
@@ -292,8 +277,7 @@ TEST_F(TThreadTest, CallsLeftQueuedGetAFreshWakeUp)
     EXPECT_TRUE(otherRan);
 }
 
-TEST_F(TThreadTest, PriorityIsKept)
-{
+TEST_F(TThreadTest, PriorityIsKept) {
     TLambdaThread thread(true, [](TLambdaThread&) {});
     EXPECT_EQ(thread.GetPriority(), tpNormal);
     thread.SetPriority(tpHighest);
