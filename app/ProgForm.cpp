@@ -72,6 +72,7 @@ TFormProgFrm::TFormProgFrm(QWidget* Owner)
         FillPortList(ports);
         ComboBox1->clear();
         ComboBox1->addItems(ports);
+        ComboBox1->FitPopupWidth();
 
         Settings = new TMemIniFile(QFile::encodeName(SettingsPath()).toStdString());
         // The saved index is a position in the list; it is applied only below the number of designed
@@ -190,7 +191,7 @@ void TFormProgFrm::CreateComponents() {
     SCLMemo = MakeSortedList(Panel1, QRect(112, 189, 192, 105),
                              QStringLiteral("The list of compatibility on program versions"));
 
-    ComboBox1 = new QComboBox(Panel1);
+    ComboBox1 = new TComboBox(Panel1);
     ComboBox1->setGeometry(112, 8, 193, 21);
     ComboBox1->setEditable(false);
     ComboBox1->setToolTip(QStringLiteral("Communication port"));

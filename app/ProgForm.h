@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/Action.h"
+#include "app/ComboBox.h"
 #include "app/DiscImage.h"
 #include "app/PortList.h"
 #include "app/ProgressBar.h"
@@ -55,7 +56,7 @@ public:
     QLineEdit* FileNameEdit;
     QListWidget* CLMemo;
     QListWidget* SCLMemo;
-    QComboBox* ComboBox1;
+    TComboBox* ComboBox1;
     QFileDialog* OpenDialog1;
     TActionList* ActionList1;
     TAction* ActionStart;

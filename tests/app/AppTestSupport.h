@@ -4,6 +4,7 @@
 #include "app/PortList.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -81,7 +82,11 @@ private:
             if (file.isEmpty()) {
                 dialog->reject();
             } else {
-                // Typed into the name box, as a user would; selectFile leaves a focused box alone.
+                // Typed into the name box, as a user would; selectFile leaves a focused box alone. A file
+                // still selected in the views from the last time would win over the typed name.
+                for (auto* view : dialog->findChildren<QAbstractItemView*>()) {
+                    view->clearSelection();
+                }
                 if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
                     name->setText(file);
                 }

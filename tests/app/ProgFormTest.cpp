@@ -6,6 +6,8 @@
 #include "package/UpdateFileWriter.h"
 #include "platform/MemIniFile.h"
 
+#include <QAbstractItemView>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -280,6 +282,14 @@ TEST_F(MainWindow, PortListFollowsTheRegisteredNamesSortedWithoutCase) {
     EXPECT_EQ(Items(form.ComboBox1), (QStringList{"COM5", "COM1"}));
     EXPECT_EQ(Items(form.PortNameCombo), (QStringList{"a", "B"}));
     EXPECT_EQ(form.ComboBox1->currentIndex(), 0);
+}
+
+TEST_F(MainWindow, LongPortNamesFitTheOpenList) {
+    const QString longest = QStringLiteral("/run/user/1000/serialcomm/rvk318-bench-port");
+    Ports->Entries = {{"a", "/dev/ttyUSB0"}, {"b", longest}};
+    TFormProgFrm& form = Open();
+    EXPECT_GE(form.ComboBox1->view()->minimumWidth(),
+              form.ComboBox1->fontMetrics().horizontalAdvance(longest));
 }
 
 TEST_F(MainWindow, NoPortsLeaveTheBoxEmpty) {
