@@ -149,7 +149,7 @@ public:
         op.EventMask = eventMask;
         op.Starter = std::this_thread::get_id();
         op.Record = record;
-        if (ModemLines) {
+        if (Sampling()) {
             op.LineState = ReadLines().value_or(0);
         }
         if (record->hEvent != 0) {
@@ -425,11 +425,18 @@ private:
         [[maybe_unused]] const auto written = ::write(WakeFd, &one, sizeof one);
     }
 
+    // Whether a pending line watch samples the lines. A device without them, or one whose lines can no
+    // longer be read, leaves the watch pending at no cost.
+    bool Sampling() const { return ModemLines && !SamplingStopped; }
+
     std::optional<int> ReadLines() {
         int lines = 0;
         if (Sys().Ioctl(Fd, TIOCMGET, &lines) != 0) {
-            // No modem lines (a pseudo-terminal), or the device has gone: stop sampling them.
-            ModemLines = false;
+            if (IsMissingModemLines(errno)) {
+                ModemLines = false;
+            } else {
+                SamplingStopped = true;
+            }
             return std::nullopt;
         }
         return lines;
@@ -490,7 +497,7 @@ private:
         if (!Writes.empty() && Writes.front().TotalDeadline) {
             consider(*Writes.front().TotalDeadline);
         }
-        if (Watch && ModemLines) {
+        if (Watch && Sampling()) {
             consider(NextLineSample);
         }
         return next;
@@ -587,7 +594,7 @@ private:
     }
 
     void SampleLines(Clock::time_point now) {
-        if (!Watch || !ModemLines || now < NextLineSample) {
+        if (!Watch || !Sampling() || now < NextLineSample) {
             return;
         }
         NextLineSample = now + kModemPollInterval;
@@ -607,7 +614,7 @@ private:
         while (!Closing) {
             const Clock::time_point start = Clock::now();
             Activate(start);
-            if (Watch && ModemLines && NextLineSample < start) {
+            if (Watch && Sampling() && NextLineSample < start) {
                 NextLineSample = start;
             }
             short events = 0;
@@ -665,6 +672,7 @@ private:
     int Fd;
     int WakeFd;
     bool ModemLines;
+    bool SamplingStopped = false;
     bool Closing = false;
     bool Dead = false;
     DWORD DeadError = ERROR_SUCCESS;

@@ -17,6 +17,7 @@
 #include <numeric>
 #include <string>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -668,6 +669,112 @@ const ReadFault kReadFaults[] = {
 
 INSTANTIATE_TEST_SUITE_P(Port, ReadFaultTest, ::testing::ValuesIn(kReadFaults),
                          [](const ::testing::TestParamInfo<ReadFault>& c) { return c.param.Name; });
+
+// A device with modem lines, played through the system-call table: the lines live in `FakeLines`.
+std::atomic<int> FakeLines{0};
+std::atomic<int> FakeLineError{0};
+
+int FakeModemIoctl(int fd, unsigned long request, void* argument) {
+    int* bits = static_cast<int*>(argument);
+    switch (request) {
+    case TIOCMGET:
+        if (FakeLineError != 0) {
+            errno = FakeLineError;
+            return -1;
+        }
+        *bits = FakeLines;
+        return 0;
+    case TIOCMBIS:
+        FakeLines |= *bits;
+        return 0;
+    case TIOCMBIC:
+        FakeLines &= ~*bits;
+        return 0;
+    default:
+        return RealSystemCalls().Ioctl(fd, request, argument);
+    }
+}
+
+class ModemLineTest : public InjectedFaultTest {
+protected:
+    void SetUp() override {
+        FakeLines = 0;
+        FakeLineError = 0;
+        SystemCalls calls = RealSystemCalls();
+        calls.Ioctl = FakeModemIoctl;
+        Install(calls); // before the port opens, so that it is seen to have modem lines
+        PortTest::SetUp();
+    }
+};
+
+TEST_F(ModemLineTest, DtrFollowsTheSettingsAndEscapes) {
+    EXPECT_NE(FakeLines & TIOCM_DTR, 0) << "DTR_CONTROL_ENABLE raises DTR";
+    EXPECT_EQ(FakeLines & TIOCM_RTS, 0) << "RTS_CONTROL_DISABLE drops RTS";
+    ASSERT_TRUE(EscapeCommFunction(Port, CLRDTR));
+    EXPECT_EQ(FakeLines & TIOCM_DTR, 0);
+    ASSERT_TRUE(EscapeCommFunction(Port, SETDTR));
+    EXPECT_NE(FakeLines & TIOCM_DTR, 0);
+}
+
+TEST_F(ModemLineTest, StatusReportsTheLines) {
+    FakeLines = TIOCM_DSR | TIOCM_CTS | TIOCM_CD | TIOCM_RI;
+    DWORD status = 0;
+    ASSERT_TRUE(GetCommModemStatus(Port, &status));
+    EXPECT_EQ(status, MS_DSR_ON | MS_CTS_ON | MS_RLSD_ON | MS_RING_ON);
+    FakeLines = TIOCM_CTS;
+    ASSERT_TRUE(GetCommModemStatus(Port, &status));
+    EXPECT_EQ(status, MS_CTS_ON);
+    FakeLineError = EIO;
+    EXPECT_FALSE(GetCommModemStatus(Port, &status)) << "a device that vanished cannot report its lines";
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_REMOVED);
+}
+
+TEST_F(ModemLineTest, WatchCompletesWhenDsrChanges) {
+    ASSERT_TRUE(SetCommMask(Port, EV_DSR));
+    for (const int dsr : {TIOCM_DSR, 0}) {
+        Overlapped watch;
+        DWORD mask = 0;
+        ASSERT_FALSE(WaitCommEvent(Port, &mask, &watch.Record));
+        ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+        FakeLines ^= TIOCM_CTS; // another line changing is not a DSR event
+        EXPECT_FALSE(watch.Wait(150));
+        FakeLines = (FakeLines & ~TIOCM_DSR) | dsr;
+        ASSERT_TRUE(watch.Wait()) << "DSR " << (dsr != 0 ? "on" : "off") << " not seen";
+        DWORD count = 0;
+        ASSERT_TRUE(GetOverlappedResult(Port, &watch.Record, &count, FALSE));
+        EXPECT_EQ(mask, EV_DSR);
+    }
+}
+
+TEST_F(ModemLineTest, WatchStaysPendingWhenTheLinesCannotBeRead) {
+    ASSERT_TRUE(SetCommMask(Port, EV_DSR));
+    Overlapped watch;
+    DWORD mask = 0;
+    ASSERT_FALSE(WaitCommEvent(Port, &mask, &watch.Record));
+    FakeLineError = EIO;
+    FakeLines = TIOCM_DSR;
+    EXPECT_FALSE(watch.Wait(300));
+    ASSERT_TRUE(CancelIo(Port));
+    EXPECT_TRUE(watch.Wait(0));
+}
+
+// A write that the device does not take in time ends on its total time-out, successfully, with the
+// count that went out.
+TEST_F(PortTest, WriteEndsOnItsTotalTimeOutWithAPartialCount) {
+    SetTimeouts(20, 20, 50, 0, 200);
+    const Bytes sent = Pattern(256 * 1024); // far more than a terminal buffers while nobody reads
+    Overlapped op;
+    DWORD count = 0;
+    ASSERT_TRUE(WriteFile(Port, sent.data(), static_cast<DWORD>(sent.size()), &count, &op.Record) ||
+                GetLastError() == ERROR_IO_PENDING);
+    ASSERT_TRUE(op.Wait());
+    ASSERT_TRUE(GetOverlappedResult(Port, &op.Record, &count, FALSE)) << GetLastError();
+    EXPECT_GT(count, 0u);
+    EXPECT_LT(count, sent.size());
+    const Bytes got = Pty.Receive(count, std::chrono::milliseconds(kPatience));
+    EXPECT_EQ(got.size(), count);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), sent.begin()));
+}
 
 // ---- The textual line definition ----
 
