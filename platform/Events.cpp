@@ -102,10 +102,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL bWaitAll, 
     for (;;) {
         timespec remaining{};
         if (!forever) {
-            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
-            const long long ns = left.count() > 0 ? left.count() : 0;
-            remaining.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-            remaining.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+            remaining = PollTimeout(deadline - Clock::now());
         }
         const int ready = Sys().Poll(fds.data(), fds.size(), forever ? nullptr : &remaining);
         if (ready < 0) {

@@ -630,10 +630,7 @@ private:
             const std::optional<Clock::time_point> deadline = NextDeadline();
             timespec wait{};
             if (deadline) {
-                const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*deadline - start);
-                const long long ns = left.count() > 0 ? left.count() : 0;
-                wait.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-                wait.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+                wait = PollTimeout(*deadline - start);
             }
             lock.unlock();
             const int ready = Sys().Poll(fds, 2, deadline ? &wait : nullptr);
