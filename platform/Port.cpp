@@ -83,8 +83,10 @@ public:
     }
 
     // Completes everything pending as aborted, stops the service thread and gives the device up. The
-    // exclusive-use flag is cleared first: it belongs to the device, not to our descriptor, and would
-    // otherwise outlive us on a terminal whose other side stays open.
+    // exclusive-use flag is cleared before the descriptor is closed: it belongs to the device, not to
+    // the descriptor, and would otherwise outlive us on a terminal whose other side stays open. DTR is
+    // not touched here (whoever closes the port drops it first if it wants to); the terminal's own
+    // hang-up-on-close setting still applies.
     void Close() override {
         {
             std::lock_guard lock(Lock);

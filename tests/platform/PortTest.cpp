@@ -159,14 +159,32 @@ TEST_F(PortTest, OpenIsExclusiveUntilClosed) {
     EXPECT_EQ(second, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_ACCESS_DENIED)
         << GetLastError();
-    // Another program is kept out as well.
+    // Another program is kept out as well: by the terminal's exclusive flag, and (the super-user, whom
+    // the flag does not stop) by the lock.
+    const auto exclusiveFlag = [this] {
+        const int fd = ::open(Pty.SlavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        int flag = -1;
+        if (fd >= 0) {
+            if (::ioctl(fd, TIOCGEXCL, &flag) != 0) {
+                flag = -1;
+            }
+            ::close(fd);
+        }
+        return flag;
+    };
     const int fd = ::open(Pty.SlavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd >= 0) {
         EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0);
         ::close(fd);
     }
+    if (::geteuid() == 0) {
+        EXPECT_EQ(exclusiveFlag(), 1);
+    }
 
     ASSERT_TRUE(CloseHandle(Port));
+    if (::geteuid() == 0) {
+        EXPECT_EQ(exclusiveFlag(), 0) << "the exclusive flag outlived the port on a terminal still in use";
+    }
     Port = OpenPort("\\\\.\\" + Pty.SlavePath);
     EXPECT_NE(Port, INVALID_HANDLE_VALUE)
         << "the device prefix is stripped and the port free again, error " << GetLastError();
