@@ -137,6 +137,7 @@ void Sleep(DWORD milliseconds);
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName);
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
+// Only events can be waited on; any other handle fails the wait with ERROR_INVALID_HANDLE.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 // Reports the lowest signalled index (WAIT_OBJECT_0 + i), WAIT_TIMEOUT or WAIT_FAILED. bWaitAll must be
 // FALSE.
@@ -156,6 +157,10 @@ BOOL GetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS timeouts);
 BOOL SetCommMask(HANDLE port, DWORD eventMask);
 BOOL EscapeCommFunction(HANDLE port, DWORD function);
 BOOL GetCommModemStatus(HANDLE port, LPDWORD modemStatus);
+// With a record, a line watch, read or write of at least one byte always goes pending (FALSE with
+// ERROR_IO_PENDING); it starts by resetting the record's event. One watch at a time per port; reads
+// and writes queue in order. After the device has gone (its other end closed), reads and writes fail
+// at once with ERROR_DEVICE_REMOVED, and a watch stays pending. Without a record the call blocks.
 BOOL WaitCommEvent(HANDLE port, LPDWORD eventMask, LPOVERLAPPED overlapped);
 BOOL ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT status);
 BOOL ReadFile(HANDLE port, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
