@@ -309,7 +309,11 @@ QString TFormProgFrm::SettingsPath() {
     if (!SettingsPathOverride.isEmpty()) {
         return SettingsPathOverride;
     }
-    const QFileInfo executable(QCoreApplication::applicationFilePath());
+    return SettingsPathFor(QCoreApplication::applicationFilePath());
+}
+
+QString TFormProgFrm::SettingsPathFor(const QString& Executable) {
+    const QFileInfo executable(Executable);
     QString name = executable.fileName();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot > 0) {
@@ -330,7 +334,9 @@ void TFormProgFrm::showEvent(QShowEvent* Event) {
     if (!Centred) {
         Centred = true;
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            move(screen->availableGeometry().center() - rect().center());
+            QRect frame = frameGeometry(); // move() places the frame, title bar included
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
         }
     }
     QWidget::showEvent(Event);

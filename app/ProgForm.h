@@ -121,6 +121,8 @@ public:
     // Where the settings are kept: the executable's path with the extension ".ini". A non-empty path set
     // here is used instead by windows created afterwards.
     static QString SettingsPath();
+    // `Executable` with its extension replaced by ".ini" (appended when it has none).
+    static QString SettingsPathFor(const QString& Executable);
     static void SetSettingsPath(const QString& Path);
     // Where the port list comes from; null restores the machine's ports.
     static void SetPortSource(std::shared_ptr<const TPortSource> Source);

@@ -58,7 +58,9 @@ void TShowMsgFrm::Button1Click() {
 
 void TShowMsgFrm::showEvent(QShowEvent* Event) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
+        QRect frame = frameGeometry(); // move() places the frame, title bar included
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
     }
     QWidget::showEvent(Event);
 }

@@ -7,6 +7,8 @@
 #include "platform/MemIniFile.h"
 
 #include <QAbstractItemView>
+#include <QGuiApplication>
+#include <QScreen>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,6 +118,41 @@ TEST_F(MainWindow, FirstShowsWithTheDesignedCaptionsHintsAndState) {
     EXPECT_EQ(NextTabStop(form.CLMemo), form.SCLMemo);
     EXPECT_EQ(NextTabStop(form.SCLMemo), form.BitBtn1);
     EXPECT_EQ(NextTabStop(form.BitBtn1), form.ComboBox1);
+}
+
+TEST_F(MainWindow, IsCentredWhenFirstShown) {
+    TFormProgFrm& form = Open();
+    const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_NEAR(form.frameGeometry().center().x(), centre.x(), 1);
+    EXPECT_NEAR(form.frameGeometry().center().y(), centre.y(), 1);
+}
+
+struct PathCase {
+    const char* Name;
+    const char* Executable;
+    const char* Settings;
+};
+
+class SettingsPath : public testing::TestWithParam<PathCase> {};
+
+TEST_P(SettingsPath, IsTheExecutableWithTheExtensionIni) {
+    EXPECT_EQ(TFormProgFrm::SettingsPathFor(QString::fromUtf8(GetParam().Executable)),
+              QString::fromUtf8(GetParam().Settings));
+}
+
+const PathCase kPathCases[] = {
+    {"NoExtension", "/opt/pw/pagewright", "/opt/pw/pagewright.ini"},
+    {"Extension", "/opt/pw/pagewright.exe", "/opt/pw/pagewright.ini"},
+    {"OnlyTheLastExtension", "/opt/pw/pagewright.1.bin", "/opt/pw/pagewright.1.ini"},
+    {"DotInTheFolder", "/opt/pw.d/pagewright", "/opt/pw.d/pagewright.ini"},
+    {"HiddenName", "/opt/pw/.pagewright", "/opt/pw/.pagewright.ini"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Executables, SettingsPath, testing::ValuesIn(kPathCases),
+                         [](const testing::TestParamInfo<PathCase>& Case) { return Case.param.Name; });
+
+TEST(SettingsPathOfThisProgram, LiesBesideTheExecutable) {
+    EXPECT_EQ(TFormProgFrm::SettingsPath(), QCoreApplication::applicationDirPath() + "/ProgFormTest.ini");
 }
 
 TEST_F(MainWindow, ActionsFollowTheirUpdateHandlersAndTheButtonFollowsItsAction) {

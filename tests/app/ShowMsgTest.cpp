@@ -5,6 +5,9 @@
 #include "app/Application.h"
 #include "app/ShowMsg.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -26,6 +29,14 @@ TEST(ShowMsg, ShowsTheInstructionInAFixedStayOnTopWindow) {
     EXPECT_TRUE(window.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_FALSE(window.isModal());
     EXPECT_TRUE(window.isHidden());
+}
+
+TEST(ShowMsg, IsCentredWhenShown) {
+    TShowMsgFrm window;
+    window.show();
+    const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_NEAR(window.frameGeometry().center().x(), centre.x(), 1);
+    EXPECT_NEAR(window.frameGeometry().center().y(), centre.y(), 1);
 }
 
 TEST(ShowMsg, OkOnlyHidesTheWindow) {
