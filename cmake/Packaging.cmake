@@ -12,6 +12,9 @@ set(PW_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/pagewright)
 # The date the manual pages were last revised; it is printed in their footer.
 set(PW_MAN_DATE "December 2026")
 
+# The toolkit's project setup gives the program a run path for libraries shipped beside it; we ship
+# none, and an installed program takes the system's libraries only.
+set_target_properties(pagewright PROPERTIES INSTALL_RPATH "")
 install(TARGETS pagewright RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 foreach(tool pagewright-fwu pagewright-sim)
   if(TARGET ${tool})
@@ -100,9 +103,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window needs a display plugin of the toolkit; the X11 one is only a recommendation of the GUI library.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The long description; CPack puts the summary above it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Pagewright updates the firmware of the RVK-318 instrument. The technician
+    "Pagewright updates the firmware of the RVK-318 instrument. The technician
 connects the instrument to a serial port, picks the update file (.fwu) and
 the port, presses Start and switches the instrument on; the instrument's boot
 loader then asks for the firmware page by page, while Pagewright checks the
