@@ -26,6 +26,11 @@ install(FILES ${PW_PACKAGING_DIR}/pagewright.desktop DESTINATION ${CMAKE_INSTALL
 install(FILES ${PW_PACKAGING_DIR}/pagewright.svg
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PW_PACKAGING_DIR}/copyright DESTINATION ${PW_DOCDIR})
+# The README shows the windows' pictures from docs/ beside it.
+file(GLOB readme_pictures CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.png)
+if(readme_pictures)
+  install(FILES ${readme_pictures} DESTINATION ${PW_DOCDIR}/docs)
+endif()
 
 # Bitmap icons for desktops that do not draw SVG, rendered from the SVG when a converter is at hand.
 # ImageMagick's convert is only taken when it says it is ImageMagick: some machines put a stand-in of
