@@ -27,11 +27,12 @@ protected:
 
     std::string SettingsFile() const { return Dir.File("pagewright.ini"); }
 
+    // `count` ports that name no device (paths in the test's folder): nothing here may open a real port.
     void SetPorts(int count) {
         Ports->Entries.clear();
         for (int i = 0; i < count; ++i) {
-            const QString name = QStringLiteral("ttyS%1").arg(i);
-            Ports->Entries.push_back({name, QStringLiteral("/dev/") + name});
+            const QString name = QStringLiteral("port%1").arg(i);
+            Ports->Entries.push_back({name, QString::fromStdString(Dir.File(name.toStdString()))});
         }
     }
 

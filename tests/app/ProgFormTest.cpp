@@ -323,7 +323,7 @@ TEST_F(MainWindow, PortListFollowsTheRegisteredNamesSortedWithoutCase) {
 
 TEST_F(MainWindow, LongPortNamesFitTheOpenList) {
     const QString longest = QStringLiteral("/run/user/1000/serialcomm/rvk318-bench-port");
-    Ports->Entries = {{"a", "/dev/ttyUSB0"}, {"b", longest}};
+    Ports->Entries = {{"a", "/nowhere/ttyUSB0"}, {"b", longest}};
     TFormProgFrm& form = Open();
     EXPECT_GE(form.ComboBox1->view()->minimumWidth(),
               form.ComboBox1->fontMetrics().horizontalAdvance(longest));
