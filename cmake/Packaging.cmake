@@ -33,14 +33,14 @@ if(readme_pictures)
 endif()
 
 # Bitmap icons for desktops that do not draw SVG, rendered from the SVG when a converter is at hand.
-# ImageMagick's convert is only taken when it says it is ImageMagick: some machines put a stand-in of
-# that name on the PATH.
+# ImageMagick's convert is only taken when it reads SVG through librsvg: its own SVG renderer paints
+# the icon's gradients black. (Some machines also put a stand-in named convert on the PATH.)
 find_program(PW_RSVG_CONVERT rsvg-convert)
 find_program(PW_IMAGEMAGICK_CONVERT convert)
 if(PW_IMAGEMAGICK_CONVERT AND NOT PW_RSVG_CONVERT)
-  execute_process(COMMAND ${PW_IMAGEMAGICK_CONVERT} -version OUTPUT_VARIABLE version_text ERROR_QUIET
-                  RESULT_VARIABLE version_result)
-  if(NOT version_result EQUAL 0 OR NOT version_text MATCHES "ImageMagick")
+  execute_process(COMMAND ${PW_IMAGEMAGICK_CONVERT} -list format OUTPUT_VARIABLE formats ERROR_QUIET
+                  RESULT_VARIABLE formats_result)
+  if(NOT formats_result EQUAL 0 OR NOT formats MATCHES "[ \t]SVG[ \t]+SVG[^\n]*RSVG")
     set(PW_IMAGEMAGICK_CONVERT PW_IMAGEMAGICK_CONVERT-NOTFOUND)
   endif()
 endif()
@@ -67,7 +67,7 @@ foreach(size 48 256)
   install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 if(NOT icon_outputs)
-  message(STATUS "No rsvg-convert or ImageMagick convert: only the SVG icon is installed")
+  message(STATUS "No rsvg-convert, nor an ImageMagick convert that reads SVG through librsvg: only the SVG icon is installed")
 endif()
 
 # Manual pages, compressed as Debian installs them (gzip -9n: no name or time stamp in the file).
