@@ -9,12 +9,15 @@
 #include "platform/MemIniFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStandardPaths>
 
 #include <exception>
+#include <unistd.h>
 
 TFormProgFrm* FormProgFrm = nullptr;
 
@@ -309,7 +312,21 @@ QString TFormProgFrm::SettingsPath() {
     if (!SettingsPathOverride.isEmpty()) {
         return SettingsPathOverride;
     }
-    return SettingsPathFor(QCoreApplication::applicationFilePath());
+    const QString path = SettingsPathFor(QCoreApplication::applicationFilePath(),
+                                         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    // The configuration folder may not exist yet; the save needs it.
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return path;
+}
+
+QString TFormProgFrm::SettingsPathFor(const QString& Executable, const QString& ConfigFolder) {
+    const QString beside = SettingsPathFor(Executable);
+    if (::access(QFile::encodeName(QFileInfo(beside).absolutePath()).constData(), W_OK) == 0) {
+        return beside;
+    }
+    // An installed program cannot write beside its executable: its settings live, under the same name,
+    // in the user's configuration folder instead.
+    return ConfigFolder + QStringLiteral("/pagewright/") + QFileInfo(beside).fileName();
 }
 
 QString TFormProgFrm::SettingsPathFor(const QString& Executable) {

@@ -123,6 +123,9 @@ public:
     static QString SettingsPath();
     // `Executable` with its extension replaced by ".ini" (appended when it has none).
     static QString SettingsPathFor(const QString& Executable);
+    // The settings file of `Executable`: beside it while its folder can be written (a build tree);
+    // otherwise (an installed program) the same file name in `ConfigFolder`/pagewright.
+    static QString SettingsPathFor(const QString& Executable, const QString& ConfigFolder);
     static void SetSettingsPath(const QString& Path);
     // Where the port list comes from; null restores the machine's ports.
     static void SetPortSource(std::shared_ptr<const TPortSource> Source);

@@ -151,6 +151,16 @@ const PathCase kPathCases[] = {
 INSTANTIATE_TEST_SUITE_P(Executables, SettingsPath, testing::ValuesIn(kPathCases),
                          [](const testing::TestParamInfo<PathCase>& Case) { return Case.param.Name; });
 
+TEST(SettingsPlace, BesideAWritableExecutableElseInTheUsersConfigurationFolder) {
+    TempDir dir;
+    const QString config = QString::fromStdString(dir.File("config"));
+    EXPECT_EQ(TFormProgFrm::SettingsPathFor(QString::fromStdString(dir.File("pagewright")), config),
+              QString::fromStdString(dir.File("pagewright.ini")));
+    // A folder the program cannot write (here: one that does not exist, which even root cannot write).
+    EXPECT_EQ(TFormProgFrm::SettingsPathFor(QString::fromStdString(dir.File("missing/pagewright")), config),
+              config + QStringLiteral("/pagewright/pagewright.ini"));
+}
+
 TEST(SettingsPathOfThisProgram, LiesBesideTheExecutable) {
     EXPECT_EQ(TFormProgFrm::SettingsPath(), QCoreApplication::applicationDirPath() + "/ProgFormTest.ini");
 }
