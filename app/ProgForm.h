@@ -74,6 +74,8 @@ public:
     // While set, the update run skips the software or the hardware version check.
     bool SoftwareCheckOff = false;
     bool HardwareCheckOff = false;
+    // The instrument has reported the last page of the loaded file done since the run began.
+    bool LastPageReported = false;
 
     // The current serial I/O thread (from the first port opening on) and the port connector (for the
     // whole life of the window); both owned.

@@ -45,6 +45,7 @@ void TFormProgFrm::ActionProgramExecute(QObject*) {
     CloseInstructionWindow();
 
     const bool yes = AskQuestion(QString::fromUtf8(UpdateRules::ConfirmStartText));
+    LastPageReported = false;
     if (yes && ComboBox1->currentIndex() >= 0) {
         // A port still open from before is closed and opened again.
         Connector->SetPortName("");
@@ -95,6 +96,7 @@ void TFormProgFrm::HandleDeviceFrame(const DeviceFrame& Frame) {
     case FrameProgress:
         ProgressBar1->SetPosition(Frame.PageNumber());
         if (Frame.PageNumber() == ProgressBar1->Max() - 1) {
+            LastPageReported = true;
             FinishUpdate();
         }
         break;
@@ -152,7 +154,8 @@ void TFormProgFrm::FinishUpdate() {
     }
     CloseInstructionWindow();
     const UpdateRules::Outcome outcome =
-        UpdateRules::ChooseOutcome(ProgressBar1->Position(), ProgressBar1->Max(), SoftwareCheckOff);
+        UpdateRules::ChooseOutcome(ProgressBar1->Position(), ProgressBar1->Max(), SoftwareCheckOff,
+                                                           LastPageReported);
     ShowNotice(QString::fromUtf8(UpdateRules::OutcomeText(outcome)));
     Connector->SetPortName(""); // the connector closes the port; PortClosed waits for the I/O thread
     BitBtn1->SetAction(ActionStart);

@@ -25,8 +25,8 @@ ByteBuffer AnswerPageRequest(const UpdatePackage& package, const DeviceFrame& re
     return BuildPageFrame(request.PageWord(), LookupPage(package, request.PageNumber()));
 }
 
-Outcome ChooseOutcome(int position, int maximum, bool SoftwareCheckOff) {
-    if (position < maximum - 1)
+Outcome ChooseOutcome(int position, int maximum, bool SoftwareCheckOff, bool LastPageReported) {
+    if (position < maximum - 1 || !LastPageReported)
         return Outcome::Incomplete;
     return SoftwareCheckOff ? Outcome::CompleteSoftwareOff : Outcome::Complete;
 }

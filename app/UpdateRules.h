@@ -55,8 +55,11 @@ std::string IncorrectPageMessage(std::uint16_t PageNumber);
 ByteBuffer AnswerPageRequest(const UpdatePackage& package, const DeviceFrame& request);
 
 enum class Outcome { Incomplete, CompleteSoftwareOff, Complete };
-// Position and maximum of the progress bar, and whether the software check is switched off.
-Outcome ChooseOutcome(int position, int maximum, bool SoftwareCheckOff);
+// Position and maximum of the progress bar, whether the software check is switched off, and whether the
+// instrument reported the last page done during this run. Without that report a run is never called
+// complete: a position left from an earlier run (the file then refused at Start) or a file of one page
+// would otherwise report success for a run that served nothing.
+Outcome ChooseOutcome(int position, int maximum, bool SoftwareCheckOff, bool LastPageReported);
 const char* OutcomeText(Outcome outcome);
 
 } // namespace UpdateRules

@@ -76,6 +76,7 @@ struct OutcomeCase {
     int Position;
     int Maximum;
     bool SoftwareCheckOff;
+    bool LastPageReported;
     UpdateRules::Outcome Expected;
 };
 
@@ -83,16 +84,20 @@ class Outcomes : public testing::TestWithParam<OutcomeCase> {};
 
 TEST_P(Outcomes, FollowTheLastReportedPage) {
     const OutcomeCase& c = GetParam();
-    EXPECT_EQ(UpdateRules::ChooseOutcome(c.Position, c.Maximum, c.SoftwareCheckOff), c.Expected);
+    EXPECT_EQ(UpdateRules::ChooseOutcome(c.Position, c.Maximum, c.SoftwareCheckOff, c.LastPageReported), c.Expected);
 }
 
 const OutcomeCase kOutcomeCases[] = {
-    {"LastPageReported", 15, 16, false, UpdateRules::Outcome::Complete},
-    {"LastPageWithSoftwareCheckOff", 15, 16, true, UpdateRules::Outcome::CompleteSoftwareOff},
-    {"OnePageShort", 14, 16, false, UpdateRules::Outcome::Incomplete},
-    {"OnePageShortWithSoftwareCheckOff", 14, 16, true, UpdateRules::Outcome::Incomplete},
-    {"NothingReported", 0, 16, false, UpdateRules::Outcome::Incomplete},
-    {"SinglePageFileNothingReported", 0, 1, false, UpdateRules::Outcome::Complete},
+    {"LastPageReported", 15, 16, false, true, UpdateRules::Outcome::Complete},
+    {"LastPageWithSoftwareCheckOff", 15, 16, true, true, UpdateRules::Outcome::CompleteSoftwareOff},
+    {"OnePageShort", 14, 16, false, false, UpdateRules::Outcome::Incomplete},
+    {"OnePageShortWithSoftwareCheckOff", 14, 16, true, false, UpdateRules::Outcome::Incomplete},
+    {"NothingReported", 0, 16, false, false, UpdateRules::Outcome::Incomplete},
+    // Stopped before anything came: neither a one-page file nor a bar left full by an earlier run whose
+    // file was refused at this Start may be called a success.
+    {"SinglePageFileNothingReported", 0, 1, false, false, UpdateRules::Outcome::Incomplete},
+    {"BarLeftFullByAnEarlierRun", 15, 16, false, false, UpdateRules::Outcome::Incomplete},
+    {"EmptyFile", 0, 0, false, false, UpdateRules::Outcome::Incomplete},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, Outcomes, testing::ValuesIn(kOutcomeCases),
