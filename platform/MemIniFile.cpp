@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
@@ -140,7 +141,12 @@ void TMemIniFile::Parse(const std::string& text) {
         }
         std::string line = Trim(at, lineEnd);
         at = next;
-        if (line.empty()) {
+        // A line with control characters is not settings text (a damaged or foreign file): it is
+        // dropped, so the file is rewritten as plain text.
+        if (line.empty() || std::any_of(line.begin(), line.end(), [](char c) {
+                const auto byte = static_cast<unsigned char>(c);
+                return (byte < 0x20 && byte != '\t') || byte == 0x7F;
+            })) {
             continue;
         }
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {

@@ -71,7 +71,8 @@ std::vector<std::pair<std::string, std::string>> List() {
     }
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name == "." || name == "..") {
+        // Hidden names are the publishers' own (a link being put in place, a lock file), never a port.
+        if (name.empty() || name.front() == '.') {
             continue;
         }
         const std::string path = folder + "/" + name;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -100,6 +102,12 @@ TEST(MemIniFile, GarbageIsReadWithoutHarm) {
     ini.WriteInteger("Common", "PortIndex", 1);
     ini.UpdateFile();
     EXPECT_EQ(TMemIniFile(dir.File("p.ini")).ReadInteger("Common", "PortIndex", 0), 1);
+    // Rewritten as text: the damaged lines are gone, the sections that were sound are kept.
+    const std::string saved = ReadText(dir.File("p.ini"));
+    EXPECT_EQ(std::count_if(saved.begin(), saved.end(),
+                            [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t'; }),
+              0);
+    EXPECT_EQ(TMemIniFile(dir.File("p.ini")).ReadInteger("S199999", "K", 0), 199999);
 }
 
 TEST(MemIniFile, FileThatCannotBeReadThrowsNamingIt) {

@@ -86,6 +86,7 @@ TEST_F(VirtualPortsTest, ListsOnlyLinksToTheUsersOwnPseudoTerminals) {
     std::filesystem::create_symlink("/dev/null", Folder() + "/to-null");
     std::filesystem::create_symlink(Runtime.File("missing"), Folder() + "/dangling");
     WriteText(Folder() + "/not-a-link", "x");
+    std::filesystem::create_symlink(pty.SlavePath, Folder() + "/.rvk.new"); // a link being put in place
 
     const auto ports = VirtualPorts::List();
     ASSERT_EQ(ports.size(), 1u);
