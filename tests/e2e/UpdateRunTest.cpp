@@ -2,7 +2,7 @@
 // outcome of a run, and the instrument's misbehaviour.
 #include "E2eFixture.h"
 
-#include "platform/MemIniFile.h"
+#include "app/WindowLook.h"
 
 namespace e2e {
 namespace {
@@ -242,7 +242,7 @@ TEST_P(UpdateRun, EndsAsDocumented) {
     EXPECT_LT(probe.LongestGapMs, 3000) << "the window stopped serving its messages";
     if (row.MeasureCpu) {
         EXPECT_LT(cpuShare, 0.05) << "the program works while it waits for the instrument";
-        RecordProperty("waiting_cpu_percent", static_cast<int>(cpuShare * 100));
+        RecordProperty("waiting_cpu_permille", static_cast<int>(cpuShare * 1000));
     }
 
     ASSERT_TRUE(WaitUntil([&] { return !Sim->Running(); }, kLimit)) << ReadWhole(SimLog());
@@ -327,6 +327,44 @@ TEST_F(UpdateRuns, HardwareOverrideHoldsForTheNextStart) {
     ExpectBoxes({Question(kConfirmStart), Notice(kComplete)});
     EXPECT_TRUE(form.Label4->isVisible());
     EXPECT_FALSE(form.Label8->isVisible());
+}
+
+TEST_F(UpdateRuns, RefusedFileAfterACompleteRunNeverReportsSuccess) {
+    ASSERT_NO_FATAL_FAILURE(StartSim({}, false));
+    TFormProgFrm& form = OpenWindow();
+    ASSERT_NO_FATAL_FAILURE(RunToEnd({}, 2));
+    ExpectBoxes({Question(kConfirmStart), Notice(kComplete)});
+    ASSERT_EQ(form.ProgressBar1->Position(), 15);
+
+    // The file is damaged before the next Start: the refusal is shown, the loaded package stays, and a
+    // Stop before the instrument reported anything is no success, whatever the progress bar still shows.
+    WriteText(UpdateFile(), "not an update file");
+    Answerer.Boxes.clear();
+    Answerer.Answers = {true};
+    PressButton();
+    ASSERT_FALSE(Idle());
+    PressButton();
+    ASSERT_TRUE(WaitForRunEnd(3)) << BoxesSeen();
+    ASSERT_EQ(Answerer.Boxes.size(), 3u) << BoxesSeen();
+    EXPECT_EQ(Answerer.Boxes[0].Kind, BoxKind::Notice) << "the refusal";
+    EXPECT_EQ(Answerer.Boxes[1], Question(kConfirmStart));
+    EXPECT_EQ(Answerer.Boxes[2], Notice(kIncomplete));
+}
+
+TEST_F(UpdateRuns, PortThatAppearsLaterTurnsTheBoxBackAndTheRunCompletes) {
+    WriteUpdateFile(UpdateFile(), Spec);
+    TFormProgFrm& form = OpenWindow(); // the instrument's port is listed but does not exist yet
+    Answerer.Answers = {true};
+    PressButton();
+    ASSERT_TRUE(WaitUntil([&] { return form.ComboBox1Color() == QColor(Qt::red); }, kLimit));
+    EXPECT_FALSE(Idle()) << "the run waits for the port";
+
+    ASSERT_NO_FATAL_FAILURE(StartSim({}));
+    ASSERT_TRUE(WaitForRunEnd(2)) << BoxesSeen();
+    ExpectBoxes({Question(kConfirmStart), Notice(kComplete)});
+    EXPECT_EQ(form.ComboBox1Color(), ButtonFaceColor());
+    ASSERT_TRUE(WaitUntil([&] { return !Sim->Running(); }, kLimit));
+    EXPECT_EQ(Sim->ExitStatus(), 0) << ReadWhole(SimLog());
 }
 
 } // namespace
