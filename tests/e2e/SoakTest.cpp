@@ -68,7 +68,12 @@ TEST_F(Soak, ManyRuns) {
     RecordProperty("rss_growth_kb", static_cast<int>(rssAfter - rssBefore));
     EXPECT_EQ(threadsAfter, threadsBefore);
     EXPECT_EQ(fdsAfter, fdsBefore);
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed blocks in its quarantine, so resident memory grows without a leak;
+    // its leak check at exit stands in for this figure.
+#else
     EXPECT_LT(rssAfter - rssBefore, kRssGrowthLimitKb);
+#endif
 }
 
 // A full-size run at the instrument's own rate: 256 pages of 256 data bytes (record size 264), 115200 baud.
