@@ -163,11 +163,27 @@ public:
     std::deque<QString> FileAnswers;
     std::vector<SeenBox> Boxes;
     int FileDialogs = 0;
+    // How long a message box stays up before it is answered: a user reads it first, and the program
+    // keeps serving its other work meanwhile.
+    std::chrono::milliseconds ThinkTime{0};
 
 private:
+    // True once `box` has been up for the think time.
+    bool Thought(const QWidget* box) {
+        if (box != Pondered) {
+            Pondered = box;
+            Pondering.start();
+        }
+        return Pondering.elapsed() >= ThinkTime.count();
+    }
+
     void Answer() {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal); box && box->isVisible()) {
+            if (!Thought(box)) {
+                return;
+            }
+            Pondered = nullptr;
             QAbstractButton* yes = box->button(QMessageBox::Yes);
             if (yes) {
                 Boxes.push_back({BoxKind::Question, box->windowTitle(), box->text()});
@@ -203,6 +219,8 @@ private:
     }
 
     QTimer Timer;
+    const QWidget* Pondered = nullptr;
+    QElapsedTimer Pondering;
 };
 
 // Ticks every 50 ms on the main thread's event loop and keeps the longest gap between two ticks: a window

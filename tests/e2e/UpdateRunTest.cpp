@@ -36,6 +36,7 @@ struct Scenario {
     bool CheckIndicator = true;      // every request the simulator sent reached the program intact
     bool MeasureCpu = false;
     std::uint16_t Pages = 16;
+    int ThinkMs = 0;                 // how long each message box stays up before it is answered
 };
 
 void PrintTo(const Scenario& row, std::ostream* out) { *out << row.Name; }
@@ -84,7 +85,8 @@ const Scenario kRuns[] = {
     {.Name = "DefectReport",
      .SimArgs = {"--defective-after", "3"},
      .Boxes = {Notice(kIncomplete), Notice(kDefective), Notice(kIncomplete)},
-     .PagesCorrect = 4},
+     .PagesCorrect = 4,
+     .ThinkMs = 600},
     {.Name = "LoadingModeAsksNothing",
      .SimArgs = {"--loading", "--hw-minor", "1", "--hw-revision", "9", "--sw-version", "0x0001"},
      .Boxes = {Notice(kComplete)},
@@ -171,6 +173,7 @@ TEST_P(UpdateRun, EndsAsDocumented) {
     ASSERT_NO_FATAL_FAILURE(StartSim(row.SimArgs));
     TFormProgFrm& form = OpenWindow(row.LoadFile);
     LivenessProbe probe;
+    Answerer.ThinkTime = std::chrono::milliseconds(row.ThinkMs);
 
     Answerer.Answers = {true};
     Answerer.Answers.insert(Answerer.Answers.end(), row.Answers.begin(), row.Answers.end());
@@ -365,6 +368,27 @@ TEST_F(UpdateRuns, PortThatAppearsLaterTurnsTheBoxBackAndTheRunCompletes) {
     EXPECT_EQ(form.ComboBox1Color(), ButtonFaceColor());
     ASSERT_TRUE(WaitUntil([&] { return !Sim->Running(); }, kLimit));
     EXPECT_EQ(Sim->ExitStatus(), 0) << ReadWhole(SimLog());
+}
+
+TEST_F(UpdateRuns, NextStartAfterAHangUpOpensTheInstrumentsNewPort) {
+    // Without --once the simulator publishes a new port under the same name after hanging up.
+    ASSERT_NO_FATAL_FAILURE(StartSim({"--hangup-after", "4"}, false));
+    TFormProgFrm& form = OpenWindow();
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        std::filesystem::remove(ReportFile());
+        Answerer.Boxes.clear();
+        Answerer.Answers = {true};
+        PressButton();
+        ASSERT_TRUE(WaitForReport()) << "the simulator hung up";
+        EXPECT_EQ(JsonText(ReadWhole(ReportFile()), "outcome"), "hung-up") << ReadWhole(ReportFile());
+        EXPECT_EQ(JsonNumber(ReadWhole(ReportFile()), "pages_correct"), 5);
+        EXPECT_EQ(form.ProgressBar1->Position(), 4);
+        ASSERT_FALSE(Idle());
+        PressButton();
+        ASSERT_TRUE(WaitForRunEnd(2)) << BoxesSeen();
+        ExpectBoxes({Question(kConfirmStart), Notice(kIncomplete)});
+    }
 }
 
 } // namespace
