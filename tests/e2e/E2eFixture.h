@@ -23,8 +23,9 @@ inline const QString kConfirmStart =
     "button 'No'.";
 inline const QString kHardwareQuestion = "The hardware version of the instrument is incompatible with "
                                          "updating!\nTo disable check of the hardware version?";
-inline const QString kSoftwareQuestion = "The current program version of the device is not completely\n"
-                                         "compatible with updating! To disable warning about incompatibility?";
+inline const QString kSoftwareQuestion =
+    "The current program version of the device is not completely\n"
+    "compatible with updating! To disable warning about incompatibility?";
 inline const QString kHardwareRefused = "Device's hardware version is incompatible with the loading file!";
 inline const QString kSoftwareRefused = "Device's program version is incompatible with the loading file!";
 inline const QString kDefective = "It is not possible to make programming!\nThe device is defective. ";
@@ -45,8 +46,12 @@ struct ExpectedBox {
     QString Text;
 };
 
-inline ExpectedBox Question(const QString& text) { return {BoxKind::Question, text}; }
-inline ExpectedBox Notice(const QString& text) { return {BoxKind::Notice, text}; }
+inline ExpectedBox Question(const QString& text) {
+    return {BoxKind::Question, text};
+}
+inline ExpectedBox Notice(const QString& text) {
+    return {BoxKind::Notice, text};
+}
 
 inline void PrintTo(const SeenBox& box, std::ostream* out) {
     *out << (box.Kind == BoxKind::Question ? "question" : "notice") << " \"" << box.Title.toStdString()
@@ -100,8 +105,8 @@ protected:
     // `extra` take the place of the quick defaults (1 Mbaud, 100 ms power-on delay).
     void StartSim(std::vector<std::string> extra, bool once = true) {
         WriteUpdateFile(UpdateFile(), Spec);
-        std::vector<std::string> args{"--file", UpdateFile(), "--port", "rvk", "--report", ReportFile(),
-                                      "--quiet"};
+        std::vector<std::string> args{"--file",   UpdateFile(), "--port", "rvk",
+                                      "--report", ReportFile(), "--quiet"};
         const auto given = [&](const char* option) {
             return std::find(extra.begin(), extra.end(), option) != extra.end();
         };
@@ -117,15 +122,16 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         Sim = std::make_unique<SimProcess>(args, SimLog());
         ASSERT_TRUE(Sim->Started());
-        ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(PortLink()) || !Sim->Running(); }, kLimit));
+        ASSERT_TRUE(
+            WaitUntil([&] { return std::filesystem::exists(PortLink()) || !Sim->Running(); }, kLimit));
         ASSERT_TRUE(std::filesystem::exists(PortLink())) << ReadWhole(SimLog());
     }
 
     // Builds and shows the main window as the program starts, with the simulator's port as the only
     // one in the list and chosen, and the update file named in the settings unless `withFile` is false.
     TFormProgFrm& OpenWindow(bool withFile = true) {
-        WriteText(SettingsFile(), "[Common]\nPortIndex=0\n" +
-                                      (withFile ? "FileName=" + UpdateFile() + "\n" : std::string()));
+        WriteText(SettingsFile(),
+                  "[Common]\nPortIndex=0\n" + (withFile ? "FileName=" + UpdateFile() + "\n" : std::string()));
         Ports->Entries = {{QStringLiteral("rvk"), QString::fromStdString(PortLink())}};
         Form = std::make_unique<TFormProgFrm>();
         ShowMsgFrm = new TShowMsgFrm(nullptr);

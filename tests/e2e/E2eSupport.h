@@ -16,15 +16,15 @@
 #include <QTimer>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <iterator>
-#include <limits>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <deque>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <limits>
 #include <optional>
 #include <spawn.h>
 #include <string>
@@ -286,8 +286,12 @@ inline std::size_t CountEntries(const char* folder) {
     return count;
 }
 
-inline std::size_t ThreadCount() { return CountEntries("/proc/self/task"); }
-inline std::size_t OpenDescriptorCount() { return CountEntries("/proc/self/fd"); }
+inline std::size_t ThreadCount() {
+    return CountEntries("/proc/self/task");
+}
+inline std::size_t OpenDescriptorCount() {
+    return CountEntries("/proc/self/fd");
+}
 
 // Resident memory in kB (VmRSS of /proc/self/status).
 inline long ResidentKb() {

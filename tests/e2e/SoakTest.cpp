@@ -61,9 +61,9 @@ TEST_F(Soak, ManyRuns) {
     const std::size_t threadsAfter = ThreadCount();
     const std::size_t fdsAfter = OpenDescriptorCount();
     const long rssAfter = ResidentKb();
-    std::printf("soak: %d runs; threads %zu -> %zu; descriptors %zu -> %zu; VmRSS %ld kB -> %ld kB (%+ld kB)\n",
-                runs, threadsBefore, threadsAfter, fdsBefore, fdsAfter, rssBefore, rssAfter,
-                rssAfter - rssBefore);
+    std::printf(
+        "soak: %d runs; threads %zu -> %zu; descriptors %zu -> %zu; VmRSS %ld kB -> %ld kB (%+ld kB)\n", runs,
+        threadsBefore, threadsAfter, fdsBefore, fdsAfter, rssBefore, rssAfter, rssAfter - rssBefore);
     RecordProperty("runs", runs);
     RecordProperty("rss_growth_kb", static_cast<int>(rssAfter - rssBefore));
     EXPECT_EQ(threadsAfter, threadsBefore);

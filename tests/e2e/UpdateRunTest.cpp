@@ -9,10 +9,10 @@ namespace {
 
 // How a row's run comes to its end.
 enum class Ending {
-    ByItself,           // the run ends through the instrument's frames and the answers
-    StopWhenWaiting,    // Stop once the port is open and the instruction window shown
-    StopWhenSimEnds,    // Stop once the simulator has ended (it hung up or gave up)
-    StopAtProgress,     // Stop once the progress bar reached `At` (and, with MeasureCpu, after a calm wait)
+    ByItself,        // the run ends through the instrument's frames and the answers
+    StopWhenWaiting, // Stop once the port is open and the instruction window shown
+    StopWhenSimEnds, // Stop once the simulator has ended (it hung up or gave up)
+    StopAtProgress,  // Stop once the progress bar reached `At` (and, with MeasureCpu, after a calm wait)
     CloseWindowAtProgress, // close the main window once the progress bar reached `At`
 };
 
@@ -22,24 +22,26 @@ enum class FileChange { None, Delete, Replace };
 struct Scenario {
     const char* Name;
     std::vector<std::string> SimArgs{};
-    std::vector<bool> Answers{};     // to the questions after the confirmation (which gets Yes)
-    std::vector<ExpectedBox> Boxes{};  // after the confirmation
+    std::vector<bool> Answers{};      // to the questions after the confirmation (which gets Yes)
+    std::vector<ExpectedBox> Boxes{}; // after the confirmation
     Ending End = Ending::ByItself;
     int At = 0;
-    int PagesCorrect = 0;            // pages the simulator got right; -1: not known in advance
-    int SimExit = 1;                 // 0 only for a run that completed byte-exact
+    int PagesCorrect = 0; // pages the simulator got right; -1: not known in advance
+    int SimExit = 1;      // 0 only for a run that completed byte-exact
     bool Label4 = false;
     bool Label8 = false;
     QString Label1 = "Updating progress:";
-    bool LoadFile = true;            // false: no file in the settings, and the file dialog is cancelled
+    bool LoadFile = true; // false: no file in the settings, and the file dialog is cancelled
     FileChange Change = FileChange::None;
-    bool CheckIndicator = true;      // every request the simulator sent reached the program intact
+    bool CheckIndicator = true; // every request the simulator sent reached the program intact
     bool MeasureCpu = false;
     std::uint16_t Pages = 16;
-    int ThinkMs = 0;                 // how long each message box stays up before it is answered
+    int ThinkMs = 0; // how long each message box stays up before it is answered
 };
 
-void PrintTo(const Scenario& row, std::ostream* out) { *out << row.Name; }
+void PrintTo(const Scenario& row, std::ostream* out) {
+    *out << row.Name;
+}
 
 const Scenario kRuns[] = {
     {.Name = "Complete", .Boxes = {Notice(kComplete)}, .PagesCorrect = 16, .SimExit = 0},
@@ -266,7 +268,9 @@ TEST_P(UpdateRun, EndsAsDocumented) {
     }
 }
 
-std::string RowName(const testing::TestParamInfo<Scenario>& row) { return row.param.Name; }
+std::string RowName(const testing::TestParamInfo<Scenario>& row) {
+    return row.param.Name;
+}
 
 INSTANTIATE_TEST_SUITE_P(Runs, UpdateRun, testing::ValuesIn(kRuns), RowName);
 INSTANTIATE_TEST_SUITE_P(Faults, UpdateRun, testing::ValuesIn(kFaults), RowName);
