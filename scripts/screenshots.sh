@@ -451,7 +451,7 @@ answer Return
 wait_no_box
 
 # --- end: close the program -------------------------------------------------------------------------
-xdotool windowclose "$main" 2>/dev/null || true
+click 501 -11 # the close button of the title bar
 for _ in $(seq 100); do
     kill -0 "$app_pid" 2>/dev/null || break
     sleep 0.1
