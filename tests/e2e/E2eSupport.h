@@ -239,6 +239,9 @@ public:
         Timer.start();
     }
     void Stop() { Timer.stop(); }
+    // The longest gap so far, counting the time since the last tick: a loop that never ticked again
+    // shows up too.
+    qint64 LongestGapUntilNow() const { return std::max(LongestGapMs, Clock.elapsed() - LastTickMs); }
 
     qint64 LongestGapMs = 0;
     int Ticks = 0;
