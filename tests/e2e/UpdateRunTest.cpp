@@ -45,6 +45,11 @@ void PrintTo(const Scenario& row, std::ostream* out) {
 
 const Scenario kRuns[] = {
     {.Name = "Complete", .Boxes = {Notice(kComplete)}, .PagesCorrect = 16, .SimExit = 0},
+    {.Name = "PageFlagsAnsweredUnchanged",
+     .SimArgs = {"--page-flags", "9"},
+     .Boxes = {Notice(kComplete)},
+     .PagesCorrect = 16,
+     .SimExit = 0},
     {.Name = "StopBeforeTheInstrumentSendsAnything",
      .SimArgs = {"--power-on-delay", "60000"},
      .Boxes = {Notice(kIncomplete)},
