@@ -61,6 +61,9 @@ void TFormProgFrm::StartIOUnit() {
 
 void TFormProgFrm::TearDownLink() {
     if (IOThread) {
+        // The window is going away: bytes still waiting for delivery are no longer handled, so no frame
+        // runs on a window being destroyed or answers through a thread being deleted.
+        IOThread->OnReceive = nullptr;
         if (IOThread->Suspended()) {
             IOThread->Resume();
         }
