@@ -32,16 +32,19 @@ std::string Describe(const std::vector<DeviceFrame>& frames) {
         }
         switch (f.FrameType()) {
         case FramePageRequest:
-            text += "R" + std::to_string(f.PageNumber());
+            text += 'R';
+            text += std::to_string(f.PageNumber());
             break;
         case FrameProgress:
-            text += "P" + std::to_string(f.PageNumber());
+            text += 'P';
+            text += std::to_string(f.PageNumber());
             break;
         case FrameDefective:
             text += "D";
             break;
         default:
-            text += "T" + std::to_string(f.FrameType());
+            text += 'T';
+            text += std::to_string(f.FrameType());
         }
     }
     return text;
