@@ -81,7 +81,8 @@ for _ in $(seq 100); do
     kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
     sleep 0.1
 done
-export DISPLAY=":$(tr -d '[:space:]' <"$work/display")"
+DISPLAY=":$(tr -d '[:space:]' <"$work/display")"
+export DISPLAY
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 openbox >"$work/openbox.log" 2>&1 &
@@ -92,11 +93,13 @@ for _ in $(seq 100); do
 done
 
 # --- the update files and the simulator ---------------------------------------------------------------
-sample="$work/sample.fwu"
+# The update files have a folder of their own, which is all that the file dialog shows.
+mkdir -p "$work/firmware"
+sample="$work/firmware/sample.fwu"
 # 128 pages of 256 data bytes for hardware 2.1000.5 and 2.1000.6, software 1.10.0.5 and 1.10.0.6.
 "$fwu" make "$sample" --pages 128 --record-size 264 \
     --hw-major 2 --hw-minor 1000 --hw 5,6 --sw 1.10.0.5,1.10.0.6 >/dev/null
-broken="$work/broken.fwu"
+broken="$work/firmware/broken.fwu"
 printf 'This is not an update file.\n' >"$broken"
 
 port_folder="$XDG_RUNTIME_DIR/serialcomm"
@@ -221,8 +224,7 @@ answer() { # KEY: answers the message box that has the focus (Return: the defaul
     w=$(wait_box)
     xdotool key --clearmodifiers "$1"
     for _ in $(seq 100); do
-        xdotool getwindowname "$w" >/dev/null 2>&1 || break
-        [[ -n "$(xdotool search --onlyvisible --class pagewright 2>/dev/null | grep -x "$w")" ]] || break
+        visible_windows | grep -qx "$w" || break
         sleep 0.05
     done
     sleep 0.2
@@ -387,7 +389,7 @@ choose_file() { # PATH [NAME]: chooses PATH in the file dialog ("..."), pictured
     if [[ -n "${2:-}" ]]; then shoot "$2"; fi
     xdotool key --clearmodifiers Return
     for _ in $(seq 100); do
-        [[ -n "$(visible_windows | grep -x "$dialog")" ]] || break
+        visible_windows | grep -qx "$dialog" || break
         sleep 0.05
     done
     sleep 0.3
@@ -397,11 +399,11 @@ choose_file() { # PATH [NAME]: chooses PATH in the file dialog ("..."), pictured
         sleep 0.3
     fi
 }
-choose_file "$broken" file-dialog
+choose_file "$broken"
 wait_box >/dev/null
 shoot bad-file
 answer Return
-choose_file "$sample"
+choose_file "$sample" file-dialog
 activate_main
 shoot checks-on
 
