@@ -26,6 +26,8 @@ install(FILES ${PW_PACKAGING_DIR}/pagewright.desktop DESTINATION ${CMAKE_INSTALL
 install(FILES ${PW_PACKAGING_DIR}/pagewright.svg
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PW_PACKAGING_DIR}/copyright DESTINATION ${PW_DOCDIR})
+# The user guide, with the pictures it shows.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/USAGE.md DESTINATION ${PW_DOCDIR}/docs)
 # The README shows the windows' pictures from docs/ beside it.
 file(GLOB readme_pictures CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.png)
 if(readme_pictures)
