@@ -45,6 +45,28 @@ inline bool WaitUntil(const std::function<bool()>& done,
     return true;
 }
 
+// Answers the file dialog with the next queued file, as a user would; an empty name (or none queued)
+// cancels it.
+inline void AnswerFileDialog(QFileDialog& dialog, std::deque<QString>& answers) {
+    const QString file = answers.empty() ? QString() : answers.front();
+    if (!answers.empty()) {
+        answers.pop_front();
+    }
+    if (file.isEmpty()) {
+        dialog.reject();
+        return;
+    }
+    // Typed into the name box, as a user would; selectFile leaves a focused box alone. A file still
+    // selected in the views from the last time would win over the typed name.
+    for (auto* view : dialog.findChildren<QAbstractItemView*>()) {
+        view->clearSelection();
+    }
+    if (auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+        name->setText(file);
+    }
+    QMetaObject::invokeMethod(&dialog, "accept"); // what the Open button does
+}
+
 // Answers every modal box the program shows, the way a user would: message boxes with a chosen button,
 // the file dialog with the next queued file (an empty name cancels it). Records what it saw.
 class ModalAnswerer : public QObject {
@@ -75,23 +97,7 @@ private:
             (button ? button : box->buttons().front())->click();
         } else if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog && dialog->isVisible()) {
             ++FileDialogs;
-            const QString file = FileAnswers.empty() ? QString() : FileAnswers.front();
-            if (!FileAnswers.empty()) {
-                FileAnswers.pop_front();
-            }
-            if (file.isEmpty()) {
-                dialog->reject();
-            } else {
-                // Typed into the name box, as a user would; selectFile leaves a focused box alone. A file
-                // still selected in the views from the last time would win over the typed name.
-                for (auto* view : dialog->findChildren<QAbstractItemView*>()) {
-                    view->clearSelection();
-                }
-                if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
-                    name->setText(file);
-                }
-                QMetaObject::invokeMethod(dialog, "accept"); // what the Open button does
-            }
+            AnswerFileDialog(*dialog, FileAnswers);
         }
     }
 

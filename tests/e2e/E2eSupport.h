@@ -200,21 +200,7 @@ private:
             }
         } else if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog && dialog->isVisible()) {
             ++FileDialogs;
-            const QString file = FileAnswers.empty() ? QString() : FileAnswers.front();
-            if (!FileAnswers.empty()) {
-                FileAnswers.pop_front();
-            }
-            if (file.isEmpty()) {
-                dialog->reject();
-            } else {
-                for (auto* view : dialog->findChildren<QAbstractItemView*>()) {
-                    view->clearSelection();
-                }
-                if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
-                    name->setText(file);
-                }
-                QMetaObject::invokeMethod(dialog, "accept");
-            }
+            AnswerFileDialog(*dialog, FileAnswers);
         }
     }
 
