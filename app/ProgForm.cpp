@@ -312,8 +312,9 @@ QString TFormProgFrm::SettingsPath() {
     if (!SettingsPathOverride.isEmpty()) {
         return SettingsPathOverride;
     }
-    const QString path = SettingsPathFor(QCoreApplication::applicationFilePath(),
-                                         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    const QString path =
+        SettingsPathFor(QCoreApplication::applicationFilePath(),
+                        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
     // The configuration folder may not exist yet; the save needs it.
     QDir().mkpath(QFileInfo(path).absolutePath());
     return path;

@@ -49,7 +49,8 @@ void TFormProgFrm::ActionProgramExecute(QObject*) {
     if (yes && ComboBox1->currentIndex() >= 0) {
         // A port still open from before is closed and opened again.
         Connector->SetPortName("");
-        Connector->SetPortName(QFile::encodeName(ComboBox1->itemText(ComboBox1->currentIndex())).toStdString());
+        Connector->SetPortName(
+            QFile::encodeName(ComboBox1->itemText(ComboBox1->currentIndex())).toStdString());
         BitBtn1->SetAction(ActionStop);
     } else {
         Connector->SetPortName("");
@@ -153,9 +154,8 @@ void TFormProgFrm::FinishUpdate() {
         IOThread->Stop(); // the object stays until the next port opening replaces it
     }
     CloseInstructionWindow();
-    const UpdateRules::Outcome outcome =
-        UpdateRules::ChooseOutcome(ProgressBar1->Position(), ProgressBar1->Max(), SoftwareCheckOff,
-                                                           LastPageReported);
+    const UpdateRules::Outcome outcome = UpdateRules::ChooseOutcome(
+        ProgressBar1->Position(), ProgressBar1->Max(), SoftwareCheckOff, LastPageReported);
     ShowNotice(QString::fromUtf8(UpdateRules::OutcomeText(outcome)));
     Connector->SetPortName(""); // the connector closes the port; PortClosed waits for the I/O thread
     BitBtn1->SetAction(ActionStart);

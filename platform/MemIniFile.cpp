@@ -1,10 +1,10 @@
 // TMemIniFile: reading, editing and safely rewriting an INI file held in memory.
 #include "platform/MemIniFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>

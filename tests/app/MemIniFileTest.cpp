@@ -104,9 +104,10 @@ TEST(MemIniFile, GarbageIsReadWithoutHarm) {
     EXPECT_EQ(TMemIniFile(dir.File("p.ini")).ReadInteger("Common", "PortIndex", 0), 1);
     // Rewritten as text: the damaged lines are gone, the sections that were sound are kept.
     const std::string saved = ReadText(dir.File("p.ini"));
-    EXPECT_EQ(std::count_if(saved.begin(), saved.end(),
-                            [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t'; }),
-              0);
+    EXPECT_EQ(
+        std::count_if(saved.begin(), saved.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t'; }),
+        0);
     EXPECT_EQ(TMemIniFile(dir.File("p.ini")).ReadInteger("S199999", "K", 0), 199999);
 }
 

@@ -64,7 +64,8 @@ TEST(PageAnswer, CarriesTheRequestsPageWordWithItsFlags) {
 }
 
 TEST(PageAnswer, MissingPageIsAnErrorNotAWrongFrame) {
-    EXPECT_THROW(UpdateRules::AnswerPageRequest(Package(), Request(2, 1000, 5, 0x1A05, 1)), std::out_of_range);
+    EXPECT_THROW(UpdateRules::AnswerPageRequest(Package(), Request(2, 1000, 5, 0x1A05, 1)),
+                 std::out_of_range);
 }
 
 TEST(IncorrectPage, NamesTheNumberInDecimal) {
@@ -84,7 +85,8 @@ class Outcomes : public testing::TestWithParam<OutcomeCase> {};
 
 TEST_P(Outcomes, FollowTheLastReportedPage) {
     const OutcomeCase& c = GetParam();
-    EXPECT_EQ(UpdateRules::ChooseOutcome(c.Position, c.Maximum, c.SoftwareCheckOff, c.LastPageReported), c.Expected);
+    EXPECT_EQ(UpdateRules::ChooseOutcome(c.Position, c.Maximum, c.SoftwareCheckOff, c.LastPageReported),
+              c.Expected);
 }
 
 const OutcomeCase kOutcomeCases[] = {
