@@ -204,16 +204,21 @@ TEST_P(RefusedOpenTest, Fails) {
     EXPECT_EQ(GetLastError(), GetParam().Error);
 }
 
+// A regular file of this test process's own (the name carries the process id, so runs by other users
+// never collide in the shared temporary folder), removed when the process ends.
 std::string RegularFile() {
-    static const std::string path = [] {
-        std::string name = ::testing::TempDir() + "pw_port_regular_file";
-        if (FILE* f = std::fopen(name.c_str(), "w")) {
-            std::fputs("not a terminal\n", f);
-            std::fclose(f);
+    struct File {
+        std::string Path = ::testing::TempDir() + "pw_port_regular_file_" + std::to_string(::getpid());
+        File() {
+            if (FILE* f = std::fopen(Path.c_str(), "w")) {
+                std::fputs("not a terminal\n", f);
+                std::fclose(f);
+            }
         }
-        return name;
-    }();
-    return path;
+        ~File() { ::unlink(Path.c_str()); }
+    };
+    static const File file;
+    return file.Path;
 }
 
 const RefusedOpen kRefusedOpens[] = {
@@ -232,7 +237,7 @@ TEST_F(PortTest, ClosedHandleNeverReachesAnotherFile) {
     ASSERT_TRUE(CloseHandle(Port));
     const HANDLE stale = Port;
     Port = INVALID_HANDLE_VALUE;
-    const std::string path = ::testing::TempDir() + "pw_port_reused_fd";
+    const std::string path = ::testing::TempDir() + "pw_port_reused_fd_" + std::to_string(::getpid());
     std::vector<int> fds;
     for (int i = 0; i < 8; ++i) { // take the freed descriptor numbers, whichever they were
         fds.push_back(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600));
