@@ -14,7 +14,7 @@ release | debug) ;;
     ;;
 esac
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
-    echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): run it under Xvfb with 'xvfb-run -a bash scripts/run.sh'." >&2
+    echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): run it under Xvfb with 'xvfb-run -a bash scripts/run.sh' (Debian package xvfb)." >&2
     exit 1
 fi
 bash scripts/deps.sh
