@@ -45,13 +45,13 @@ void AppendPattern(ByteBuffer& out, std::uint32_t seed, std::uint16_t page, std:
     }
 }
 
-void AppendRecord(ByteBuffer& out, const UpdateFileSpec& spec, std::uint16_t page) {
-    const std::size_t count = RecordBytes(spec.PageRecordSize);
-    if (!spec.Image) {
-        AppendPattern(out, spec.PatternSeed, page, count);
+void AppendRecord(ByteBuffer& out, const UpdateFileLayout& layout, std::uint16_t page) {
+    const std::size_t count = RecordBytes(layout.PageRecordSize);
+    if (!layout.Image) {
+        AppendPattern(out, layout.PatternSeed, page, count);
         return;
     }
-    const ByteBuffer& image = *spec.Image;
+    const ByteBuffer& image = *layout.Image;
     const std::size_t from = std::min(image.size(), std::size_t{page} * count);
     const std::size_t copied = std::min(count, image.size() - from);
     out.insert(out.end(), image.begin() + static_cast<std::ptrdiff_t>(from),
@@ -68,54 +68,54 @@ std::size_t RecordBytes(std::uint16_t PageRecordSize) {
     return PageHeadSize + 2 * ((PageRecordSize - PageHeadSize) / 2);
 }
 
-ByteBuffer PageRecord(const UpdateFileSpec& spec, std::uint16_t page) {
+ByteBuffer PageRecord(const UpdateFileLayout& layout, std::uint16_t page) {
     ByteBuffer record;
-    record.reserve(RecordBytes(spec.PageRecordSize));
-    AppendRecord(record, spec, page);
+    record.reserve(RecordBytes(layout.PageRecordSize));
+    AppendRecord(record, layout, page);
     return record;
 }
 
-ByteBuffer MakeUpdateData(const UpdateFileSpec& spec) {
+ByteBuffer MakeUpdateData(const UpdateFileLayout& layout) {
     const std::uint16_t hwCount =
-        spec.HwCountOverride.value_or(static_cast<std::uint16_t>(spec.HwRevisions.size()));
+        layout.HwCountOverride.value_or(static_cast<std::uint16_t>(layout.HwRevisions.size()));
     const std::uint16_t swCount =
-        spec.SwCountOverride.value_or(static_cast<std::uint16_t>(spec.SwVersions.size()));
-    const std::size_t body = HeaderSize + 2 * spec.HwRevisions.size() + 2 * spec.SwVersions.size() + 2 +
-                             std::size_t{spec.PageCount} * RecordBytes(spec.PageRecordSize);
-    const std::size_t minimum = spec.PadToMinimum ? hwCount + MinimumSizeBase : 0;
+        layout.SwCountOverride.value_or(static_cast<std::uint16_t>(layout.SwVersions.size()));
+    const std::size_t body = HeaderSize + 2 * layout.HwRevisions.size() + 2 * layout.SwVersions.size() + 2 +
+                             std::size_t{layout.PageCount} * RecordBytes(layout.PageRecordSize);
+    const std::size_t minimum = layout.PadToMinimum ? hwCount + MinimumSizeBase : 0;
 
     ByteBuffer out;
-    out.reserve(std::max(body, minimum) + spec.TrailingBytes);
-    const char* magic = spec.BadMagic ? "boot_file" : "BOOT_FILE";
+    out.reserve(std::max(body, minimum) + layout.TrailingBytes);
+    const char* magic = layout.BadMagic ? "boot_file" : "BOOT_FILE";
     out.insert(out.end(), magic, magic + 9);
     out.push_back(0);
     out.resize(HeaderSize, 0);
-    PutWordAt(out, 12, spec.PageCount);
-    PutWordAt(out, 14, spec.PageRecordSize);
-    PutWordAt(out, 18, spec.HwMinor);
-    out[21] = spec.HwMajor;
+    PutWordAt(out, 12, layout.PageCount);
+    PutWordAt(out, 14, layout.PageRecordSize);
+    PutWordAt(out, 18, layout.HwMinor);
+    out[21] = layout.HwMajor;
     PutWordAt(out, 22, hwCount);
     PutWordAt(out, 24, swCount);
-    for (const std::uint16_t entry : spec.HwRevisions) {
+    for (const std::uint16_t entry : layout.HwRevisions) {
         PutWord(out, entry);
     }
-    for (const std::uint16_t entry : spec.SwVersions) {
+    for (const std::uint16_t entry : layout.SwVersions) {
         PutWord(out, entry);
     }
     PutWord(out, 0); // the two bytes after the lists that readers skip
-    for (std::uint32_t page = 0; page < spec.PageCount; ++page) {
-        AppendRecord(out, spec, static_cast<std::uint16_t>(page));
+    for (std::uint32_t page = 0; page < layout.PageCount; ++page) {
+        AppendRecord(out, layout, static_cast<std::uint16_t>(page));
     }
     if (out.size() < minimum) {
         out.resize(minimum, Fill);
     }
-    out.insert(out.end(), spec.TrailingBytes, Fill);
-    out.resize(out.size() - std::min(spec.Truncate, out.size()));
+    out.insert(out.end(), layout.TrailingBytes, Fill);
+    out.resize(out.size() - std::min(layout.Truncate, out.size()));
     return out;
 }
 
-void WriteUpdateFile(const std::string& path, const UpdateFileSpec& spec) {
-    const ByteBuffer data = MakeUpdateData(spec);
+void WriteUpdateFile(const std::string& path, const UpdateFileLayout& layout) {
+    const ByteBuffer data = MakeUpdateData(layout);
     const auto fail = [&path](int code) {
         throw std::runtime_error("Cannot write file \"" + path + "\". " +
                                  std::generic_category().message(code));

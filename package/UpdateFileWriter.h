@@ -10,7 +10,7 @@
 #include <vector>
 
 // What an update file to be written holds. The defaults make a small valid file.
-struct UpdateFileSpec {
+struct UpdateFileLayout {
     std::uint16_t PageCount = 4;
     std::uint16_t PageRecordSize = 72; // 8 head bytes and 32 data words
     std::uint8_t HwMajor = 2;
@@ -39,11 +39,11 @@ struct UpdateFileSpec {
 // W = (PageRecordSize - 8) / 2 (no record bytes at all for a PageRecordSize below 8).
 std::size_t RecordBytes(std::uint16_t PageRecordSize);
 
-// The record of page `page` for the given spec (from the Image or the pattern).
-ByteBuffer PageRecord(const UpdateFileSpec& spec, std::uint16_t page);
+// The record of page `page` for the given layout (from the Image or the pattern).
+ByteBuffer PageRecord(const UpdateFileLayout& layout, std::uint16_t page);
 
 // The whole file.
-ByteBuffer MakeUpdateData(const UpdateFileSpec& spec);
+ByteBuffer MakeUpdateData(const UpdateFileLayout& layout);
 
-// Writes MakeUpdateData(spec) to `path`; throws std::runtime_error naming the file when it cannot.
-void WriteUpdateFile(const std::string& path, const UpdateFileSpec& spec);
+// Writes MakeUpdateData(layout) to `path`; throws std::runtime_error naming the file when it cannot.
+void WriteUpdateFile(const std::string& path, const UpdateFileLayout& layout);

@@ -54,12 +54,12 @@ private:
     ~BenchFiles() { std::filesystem::remove_all(dir_); }
 
     std::string Make(const char* name, std::uint16_t recordSize) const {
-        UpdateFileSpec spec;
-        spec.PageRecordSize = recordSize;
-        spec.PageCount = static_cast<std::uint16_t>(FileTarget / RecordBytes(recordSize));
-        spec.SwVersions.assign(40, 0x1A05);
+        UpdateFileLayout layout;
+        layout.PageRecordSize = recordSize;
+        layout.PageCount = static_cast<std::uint16_t>(FileTarget / RecordBytes(recordSize));
+        layout.SwVersions.assign(40, 0x1A05);
         const std::string path = (dir_ / name).string();
-        WriteUpdateFile(path, spec);
+        WriteUpdateFile(path, layout);
         return path;
     }
 

@@ -374,9 +374,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, PortOrder, testing::ValuesIn(kOrderCases),
 
 class UpdateFileChoice : public FormFixture {
 protected:
-    QString MakeFile(const char* name, const UpdateFileSpec& spec) {
+    QString MakeFile(const char* name, const UpdateFileLayout& layout) {
         const std::string path = Dir.File(name);
-        WriteUpdateFile(path, spec);
+        WriteUpdateFile(path, layout);
         return QString::fromStdString(path);
     }
 
@@ -386,21 +386,21 @@ protected:
         Form->SpeedButton1->click();
     }
 
-    static UpdateFileSpec GoodSpec() {
-        UpdateFileSpec spec;
-        spec.PageCount = 7;
-        spec.PageRecordSize = 72;
-        spec.HwMajor = 2;
-        spec.HwMinor = 1000;
-        spec.HwRevisions = {5, 12, 3};
-        spec.SwVersions = {0x1A05, 0x0000, 0xFFFF};
-        return spec;
+    static UpdateFileLayout GoodLayout() {
+        UpdateFileLayout layout;
+        layout.PageCount = 7;
+        layout.PageRecordSize = 72;
+        layout.HwMajor = 2;
+        layout.HwMinor = 1000;
+        layout.HwRevisions = {5, 12, 3};
+        layout.SwVersions = {0x1A05, 0x0000, 0xFFFF};
+        return layout;
     }
 };
 
 TEST_F(UpdateFileChoice, GoodFileFillsListsPathCaptionAndProgressRange) {
     TFormProgFrm& form = Open();
-    const QString file = MakeFile("good.fwu", GoodSpec());
+    const QString file = MakeFile("good.fwu", GoodLayout());
     Choose(file);
 
     EXPECT_EQ(Answerer.FileDialogs, 1);
@@ -424,12 +424,12 @@ TEST_F(UpdateFileChoice, GoodFileFillsListsPathCaptionAndProgressRange) {
 
 TEST_F(UpdateFileChoice, RefusedFileAfterAGoodOneKeepsTheGoodPackageAndClearsTheOverrides) {
     TFormProgFrm& form = Open();
-    const QString good = MakeFile("good.fwu", GoodSpec());
+    const QString good = MakeFile("good.fwu", GoodLayout());
     Choose(good);
-    UpdateFileSpec badSpec = GoodSpec();
-    badSpec.BadMagic = true;
-    badSpec.PageCount = 2;
-    const QString bad = MakeFile("bad.fwu", badSpec);
+    UpdateFileLayout badLayout = GoodLayout();
+    badLayout.BadMagic = true;
+    badLayout.PageCount = 2;
+    const QString bad = MakeFile("bad.fwu", badLayout);
     form.SetHardwareOverride(true);
     form.SetSoftwareOverride(true);
     Choose(bad);
@@ -455,7 +455,7 @@ TEST_F(UpdateFileChoice, RefusedFileAfterAGoodOneKeepsTheGoodPackageAndClearsThe
 
 TEST_F(UpdateFileChoice, CancellingTheDialogChangesNothing) {
     TFormProgFrm& form = Open();
-    Choose(MakeFile("good.fwu", GoodSpec()));
+    Choose(MakeFile("good.fwu", GoodLayout()));
     form.SetHardwareOverride(true);
     form.SetSoftwareOverride(true);
     const QString caption = form.windowTitle();
@@ -473,9 +473,9 @@ TEST_F(UpdateFileChoice, CancellingTheDialogChangesNothing) {
 
 TEST_F(UpdateFileChoice, FileWithoutPagesGivesAnEmptyRange) {
     TFormProgFrm& form = Open();
-    UpdateFileSpec spec = GoodSpec();
-    spec.PageCount = 0;
-    Choose(MakeFile("empty.fwu", spec));
+    UpdateFileLayout layout = GoodLayout();
+    layout.PageCount = 0;
+    Choose(MakeFile("empty.fwu", layout));
     EXPECT_TRUE(Answerer.Boxes.empty());
     EXPECT_EQ(form.ProgressBar1->Max(), 0);
     EXPECT_EQ(form.ProgressBar1->Position(), 0);

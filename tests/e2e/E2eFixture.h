@@ -74,12 +74,12 @@ protected:
         ::setenv("XDG_RUNTIME_DIR", Dir.Path.c_str(), 1);
         TFormProgFrm::SetSettingsPath(QString::fromStdString(SettingsFile()));
         TFormProgFrm::SetPortSource(Ports);
-        Spec.PageCount = 16;
-        Spec.PageRecordSize = 72; // 64 data bytes a page
-        Spec.HwMajor = 2;
-        Spec.HwMinor = 1000;
-        Spec.HwRevisions = {5, 7};
-        Spec.SwVersions = {0x1A05, 0x1A06};
+        Layout.PageCount = 16;
+        Layout.PageRecordSize = 72; // 64 data bytes a page
+        Layout.HwMajor = 2;
+        Layout.HwMinor = 1000;
+        Layout.HwRevisions = {5, 7};
+        Layout.SwVersions = {0x1A05, 0x1A06};
     }
 
     void TearDown() override {
@@ -104,7 +104,7 @@ protected:
     // Starts the simulator on the update file; `once` ends it after its first run. Options given in
     // `extra` take the place of the quick defaults (1 Mbaud, 100 ms power-on delay).
     void StartSim(std::vector<std::string> extra, bool once = true) {
-        WriteUpdateFile(UpdateFile(), Spec);
+        WriteUpdateFile(UpdateFile(), Layout);
         std::vector<std::string> args{"--file",   UpdateFile(), "--port", "rvk",
                                       "--report", ReportFile(), "--quiet"};
         const auto given = [&](const char* option) {
@@ -183,7 +183,7 @@ protected:
 
     TempDir Dir;
     std::optional<std::string> OldRuntimeDir;
-    UpdateFileSpec Spec;
+    UpdateFileLayout Layout;
     std::shared_ptr<FakePortSource> Ports = std::make_shared<FakePortSource>();
     ScriptedAnswerer Answerer;
     std::unique_ptr<SimProcess> Sim;

@@ -26,7 +26,7 @@ protected:
         ASSERT_TRUE(WaitForReport());
         const std::string report = ReadWhole(ReportFile());
         ASSERT_EQ(JsonText(report, "outcome"), "complete") << report;
-        ASSERT_EQ(JsonNumber(report, "pages_correct"), Spec.PageCount) << report;
+        ASSERT_EQ(JsonNumber(report, "pages_correct"), Layout.PageCount) << report;
         ASSERT_EQ(JsonNumber(report, "pages_wrong"), 0) << report;
     }
 
@@ -39,7 +39,7 @@ protected:
 
 TEST_F(Soak, ManyRuns) {
     const int runs = SoakRuns();
-    Spec.PageCount = 8;
+    Layout.PageCount = 8;
     ASSERT_NO_FATAL_FAILURE(StartSim({}, false));
     OpenWindow();
     for (int run = 0; run < kWarmUpRuns; ++run) {
@@ -82,8 +82,8 @@ TEST_F(Soak, ManyRuns) {
 class Perf : public E2eFixture {};
 
 TEST_F(Perf, DISABLED_FullSizeRunAtLineRate) {
-    Spec.PageCount = 256;
-    Spec.PageRecordSize = 264;
+    Layout.PageCount = 256;
+    Layout.PageRecordSize = 264;
     ASSERT_NO_FATAL_FAILURE(StartSim({"--baud", "115200", "--power-on-delay", "300"}));
     OpenWindow();
 
@@ -100,7 +100,7 @@ TEST_F(Perf, DISABLED_FullSizeRunAtLineRate) {
 
     const double runMs = JsonNumber(report, "run_time_ms");
     const double lineMs = JsonNumber(report, "line_limited_ms");
-    std::printf("perf: %d pages, record size %d, 115200 baud\n", Spec.PageCount, Spec.PageRecordSize);
+    std::printf("perf: %d pages, record size %d, 115200 baud\n", Layout.PageCount, Layout.PageRecordSize);
     std::printf("perf: pages correct %.0f, wrong %.0f, retries %.0f\n", JsonNumber(report, "pages_correct"),
                 JsonNumber(report, "pages_wrong"), JsonNumber(report, "retries"));
     std::printf("perf: run %.1f ms, line-limited %.1f ms, ratio %.4f (%+.2f %%)\n", runMs, lineMs,

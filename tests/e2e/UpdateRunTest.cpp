@@ -176,7 +176,7 @@ class UpdateRun : public E2eFixture, public testing::WithParamInterface<Scenario
 
 TEST_P(UpdateRun, EndsAsDocumented) {
     const Scenario& row = GetParam();
-    Spec.PageCount = row.Pages;
+    Layout.PageCount = row.Pages;
     ASSERT_NO_FATAL_FAILURE(StartSim(row.SimArgs));
     TFormProgFrm& form = OpenWindow(row.LoadFile);
     LivenessProbe probe;
@@ -364,7 +364,7 @@ TEST_F(UpdateRuns, RefusedFileAfterACompleteRunNeverReportsSuccess) {
 }
 
 TEST_F(UpdateRuns, PortThatAppearsLaterTurnsTheBoxBackAndTheRunCompletes) {
-    WriteUpdateFile(UpdateFile(), Spec);
+    WriteUpdateFile(UpdateFile(), Layout);
     TFormProgFrm& form = OpenWindow(); // the instrument's port is listed but does not exist yet
     Answerer.Answers = {true};
     PressButton();

@@ -114,13 +114,13 @@ TEST_F(Fwu, MadeFileReadsBackWithTheGivenContents) {
         0);
     const UpdateFileResult r = ReadUpdateFile(file);
     ASSERT_TRUE(r.Ok) << r.Error;
-    UpdateFileSpec spec;
-    spec.PageCount = 20;
-    spec.PageRecordSize = 200;
-    spec.HwRevisions = {};
-    spec.SwVersions = {0xFFFF};
-    spec.PatternSeed = 7;
-    const ByteBuffer expected = MakeUpdateData(spec);
+    UpdateFileLayout layout;
+    layout.PageCount = 20;
+    layout.PageRecordSize = 200;
+    layout.HwRevisions = {};
+    layout.SwVersions = {0xFFFF};
+    layout.PatternSeed = 7;
+    const ByteBuffer expected = MakeUpdateData(layout);
     EXPECT_EQ(r.Package, ReadUpdateData(expected.data(), expected.size()).Package);
     EXPECT_TRUE(r.Package.HwRevisions.empty());
 }

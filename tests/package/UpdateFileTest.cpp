@@ -25,12 +25,12 @@ UpdateFileResult Read(const ByteBuffer& bytes) {
     return ReadUpdateData(bytes.data(), bytes.size());
 }
 
-UpdateFileSpec NoPages(std::size_t hwCount) {
-    UpdateFileSpec spec;
-    spec.PageCount = 0;
-    spec.PageRecordSize = 8;
-    spec.HwRevisions.assign(hwCount, 7);
-    return spec;
+UpdateFileLayout NoPages(std::size_t hwCount) {
+    UpdateFileLayout layout;
+    layout.PageCount = 0;
+    layout.PageRecordSize = 8;
+    layout.HwRevisions.assign(hwCount, 7);
+    return layout;
 }
 
 // A file laid out by hand, independent of the writer: HwMajor 2, HwMinor 1000, one hardware entry 5,
@@ -75,20 +75,20 @@ TEST(UpdateFileLayout, HandMadeFileGivesItsFields) {
 }
 
 TEST(UpdateFileLayout, PagesHoldTheWrittenRecordsInOrder) {
-    UpdateFileSpec spec;
-    spec.PageCount = 300;
-    spec.PageRecordSize = 41; // odd: 8 head bytes and 16 words
-    spec.PatternSeed = 99;
-    spec.SwVersions = {0x0001, 0xFFFF, 0x1A05};
-    const UpdateFileResult r = Read(MakeUpdateData(spec));
+    UpdateFileLayout layout;
+    layout.PageCount = 300;
+    layout.PageRecordSize = 41; // odd: 8 head bytes and 16 words
+    layout.PatternSeed = 99;
+    layout.SwVersions = {0x0001, 0xFFFF, 0x1A05};
+    const UpdateFileResult r = Read(MakeUpdateData(layout));
     ASSERT_TRUE(r.Ok) << r.Error;
     EXPECT_EQ(r.PageCount, 300);
-    EXPECT_EQ(r.Package.SwVersions, spec.SwVersions);
+    EXPECT_EQ(r.Package.SwVersions, layout.SwVersions);
     ASSERT_EQ(r.Package.PageMap.size(), 300u);
     std::int32_t expectedKey = 0;
     for (const auto& [key, page] : r.Package.PageMap) {
         ASSERT_EQ(key, expectedKey);
-        const ByteBuffer record = PageRecord(spec, static_cast<std::uint16_t>(key));
+        const ByteBuffer record = PageRecord(layout, static_cast<std::uint16_t>(key));
         ASSERT_EQ(record.size(), 40u);
         EXPECT_TRUE(std::equal(page.Head.begin(), page.Head.end(), record.begin())) << "page " << key;
         ASSERT_EQ(page.Data.size(), 16u);
@@ -99,15 +99,15 @@ TEST(UpdateFileLayout, PagesHoldTheWrittenRecordsInOrder) {
     }
 }
 
-// One file each, built from the writer's spec and optionally edited byte-wise afterwards.
+// One file each, built from the writer's layout and optionally edited byte-wise afterwards.
 struct FormatCase {
     const char* Name;
     std::function<ByteBuffer()> Make;
     bool Accepted;
 };
 
-ByteBuffer Spec(const UpdateFileSpec& spec) {
-    return MakeUpdateData(spec);
+ByteBuffer Layout(const UpdateFileLayout& layout) {
+    return MakeUpdateData(layout);
 }
 
 ByteBuffer WithByte(ByteBuffer b, std::size_t at, std::uint8_t value) {
@@ -118,7 +118,7 @@ ByteBuffer WithByte(ByteBuffer b, std::size_t at, std::uint8_t value) {
 const FormatCase kFormatCases[] = {
     {"TwentyFiveBytes",
      [] {
-         auto b = Spec(UpdateFileSpec{});
+         auto b = Layout(UpdateFileLayout{});
          b.resize(25);
          return b;
      },
@@ -128,23 +128,23 @@ const FormatCase kFormatCases[] = {
          auto s = NoPages(0);
          s.SwVersions = {};
          s.PadToMinimum = false;
-         auto b = Spec(s);
+         auto b = Layout(s);
          b.resize(26);
          return b;
      },
      false},
-    {"NoHardwareEntriesAt282Bytes", [] { return Spec(NoPages(0)); }, true},
+    {"NoHardwareEntriesAt282Bytes", [] { return Layout(NoPages(0)); }, true},
     {"NoHardwareEntriesAt281Bytes",
      [] {
          auto s = NoPages(0);
          s.Truncate = 1;
-         return Spec(s);
+         return Layout(s);
      },
      false},
     {"ExactlyHwCountPlus282",
      [] {
          auto s = NoPages(3);
-         auto b = Spec(s);
+         auto b = Layout(s);
          return b;
      },
      true},
@@ -152,116 +152,116 @@ const FormatCase kFormatCases[] = {
      [] {
          auto s = NoPages(3);
          s.Truncate = 1;
-         return Spec(s);
+         return Layout(s);
      },
      false},
-    {"HwCount20At302Bytes", [] { return Spec(NoPages(20)); }, true},
+    {"HwCount20At302Bytes", [] { return Layout(NoPages(20)); }, true},
     {"HwCount21",
      [] {
          auto s = NoPages(21);
          s.TrailingBytes = 1000;
-         return Spec(s);
+         return Layout(s);
      },
      false},
     {"HwCountHugeInSmallFile",
      [] {
          auto s = NoPages(1);
          s.HwCountOverride = 0xFFFF;
-         return Spec(s);
+         return Layout(s);
      },
      false},
     {"SignatureLowerCase",
      [] {
-         auto s = UpdateFileSpec{};
+         auto s = UpdateFileLayout{};
          s.BadMagic = true;
-         return Spec(s);
+         return Layout(s);
      },
      false},
-    {"SignatureOneLetterLowerCase", [] { return WithByte(Spec(UpdateFileSpec{}), 8, 'e'); }, false},
-    {"SignatureNotZeroTerminated", [] { return WithByte(Spec(UpdateFileSpec{}), 9, ' '); }, false},
+    {"SignatureOneLetterLowerCase", [] { return WithByte(Layout(UpdateFileLayout{}), 8, 'e'); }, false},
+    {"SignatureNotZeroTerminated", [] { return WithByte(Layout(UpdateFileLayout{}), 9, ' '); }, false},
     {"PageCountZero",
      [] {
-         auto s = UpdateFileSpec{};
+         auto s = UpdateFileLayout{};
          s.PageCount = 0;
-         return Spec(s);
+         return Layout(s);
      },
      true},
     {"PageRecordSize8",
      [] {
-         auto s = UpdateFileSpec{};
+         auto s = UpdateFileLayout{};
          s.PageRecordSize = 8;
-         return Spec(s);
+         return Layout(s);
      },
      true},
     {"PageRecordSize11",
      [] {
-         auto s = UpdateFileSpec{};
+         auto s = UpdateFileLayout{};
          s.PageRecordSize = 11;
-         return Spec(s);
+         return Layout(s);
      },
      true},
     {"PageRecordSize7",
      [] {
-         auto s = UpdateFileSpec{};
+         auto s = UpdateFileLayout{};
          s.PageRecordSize = 7;
          s.TrailingBytes = 100;
-         return Spec(s);
+         return Layout(s);
      },
      false},
     {"PageRecordSize0",
      [] {
-         auto s = UpdateFileSpec{};
+         auto s = UpdateFileLayout{};
          s.PageRecordSize = 0;
-         return Spec(s);
+         return Layout(s);
      },
      false},
     {"PageRecordSize65533",
      [] {
-         auto s = UpdateFileSpec{};
+         auto s = UpdateFileLayout{};
          s.PageCount = 2;
          s.PageRecordSize = 65533;
-         return Spec(s);
+         return Layout(s);
      },
      true},
     {"PageRecordSize65534",
      [] {
-         auto s = UpdateFileSpec{};
+         auto s = UpdateFileLayout{};
          s.PageCount = 1;
          s.PageRecordSize = 65534;
-         return Spec(s);
+         return Layout(s);
      },
      false},
     {"PageRecordSize65535",
      [] {
-         auto s = UpdateFileSpec{};
+         auto s = UpdateFileLayout{};
          s.PageCount = 1;
          s.PageRecordSize = 65535;
          s.TrailingBytes = 10;
-         return Spec(s);
+         return Layout(s);
      },
      false},
     {"LastPageOneByteShort",
      [] {
-         auto s = UpdateFileSpec{};
+         auto s = UpdateFileLayout{};
          s.PageCount = 10;
          s.PageRecordSize = 200;
          s.Truncate = 1;
-         return Spec(s);
+         return Layout(s);
      },
      false},
     {"LastPageComplete",
      [] {
-         auto s = UpdateFileSpec{};
+         auto s = UpdateFileLayout{};
          s.PageCount = 10;
          s.PageRecordSize = 200;
-         return Spec(s);
+         return Layout(s);
      },
      true},
     {"PageCountHugeInSmallFile",
      [] {
-         auto s = UpdateFileSpec{};
+         auto s = UpdateFileLayout{};
          s.PageCount = 1;
-         auto b = Spec(s);
+         auto b = Layout(s);
          b[12] = 0xFF;
          b[13] = 0xFF;
          b[14] = 0xFD;
@@ -271,9 +271,9 @@ const FormatCase kFormatCases[] = {
      false},
     {"SwCountHugeInSmallFile",
      [] {
-         auto s = UpdateFileSpec{};
+         auto s = UpdateFileLayout{};
          s.SwCountOverride = 0xFFFF;
-         return Spec(s);
+         return Layout(s);
      },
      false},
     {"FileEndsInsideSoftwareList",
@@ -281,7 +281,7 @@ const FormatCase kFormatCases[] = {
          auto s = NoPages(1);
          s.SwVersions.assign(150, 1);
          s.Truncate = 100;
-         return Spec(s);
+         return Layout(s);
      },
      false},
     {"FileEndsInsideSkippedBytes",
@@ -290,14 +290,14 @@ const FormatCase kFormatCases[] = {
          s.SwVersions.assign(127, 1);
          s.Truncate = 1;
          s.PadToMinimum = false;
-         return Spec(s);
+         return Layout(s);
      },
      false},
     {"SwCountSeveralHundred",
      [] {
-         auto s = UpdateFileSpec{};
+         auto s = UpdateFileLayout{};
          s.SwVersions.assign(700, 0x1234);
-         return Spec(s);
+         return Layout(s);
      },
      true},
 };
@@ -335,7 +335,7 @@ TEST(UpdateFileFormat, BoundaryFilesHaveTheirLengths) {
 
 TEST(UpdateFileFormat, RecordSizeGivesWordCount) {
     for (const auto& [size, words] : {std::pair{8, 0}, {9, 0}, {10, 1}, {11, 1}, {72, 32}, {65533, 32762}}) {
-        UpdateFileSpec s;
+        UpdateFileLayout s;
         s.PageCount = 2;
         s.PageRecordSize = static_cast<std::uint16_t>(size);
         const UpdateFileResult r = Read(MakeUpdateData(s));
@@ -363,9 +363,9 @@ const IgnoredByteCase kIgnoredBytes[] = {
 class UpdateFileIgnoredBytes : public testing::TestWithParam<IgnoredByteCase> {};
 
 TEST_P(UpdateFileIgnoredBytes, HaveNoEffect) {
-    UpdateFileSpec spec;
-    spec.TrailingBytes = 4;
-    const ByteBuffer good = MakeUpdateData(spec);
+    UpdateFileLayout layout;
+    layout.TrailingBytes = 4;
+    const ByteBuffer good = MakeUpdateData(layout);
     ASSERT_GT(good.size(), 200u);
     const std::size_t at = GetParam().FromEnd ? good.size() - 1 - GetParam().Offset : GetParam().Offset;
     ByteBuffer changed = good;
@@ -382,7 +382,7 @@ INSTANTIATE_TEST_SUITE_P(Offsets, UpdateFileIgnoredBytes, testing::ValuesIn(kIgn
                          CaseName<IgnoredByteCase>);
 
 TEST(UpdateFileFormat, LoadingTheSameBytesTwiceGivesTheSamePackage) {
-    const ByteBuffer bytes = MakeUpdateData(UpdateFileSpec{});
+    const ByteBuffer bytes = MakeUpdateData(UpdateFileLayout{});
     EXPECT_EQ(Read(bytes).Package, Read(bytes).Package);
 }
 
@@ -414,9 +414,9 @@ protected:
 };
 
 TEST_F(UpdateFileOnDisk, ReadsTheSameAsFromMemory) {
-    UpdateFileSpec spec;
-    spec.PageCount = 100;
-    const ByteBuffer bytes = MakeUpdateData(spec);
+    UpdateFileLayout layout;
+    layout.PageCount = 100;
+    const ByteBuffer bytes = MakeUpdateData(layout);
     const UpdateFileResult r = ReadUpdateFile(Write("a.fwu", bytes));
     ASSERT_TRUE(r.Ok) << r.Error;
     EXPECT_EQ(r.Package, Read(bytes).Package);
@@ -425,32 +425,32 @@ TEST_F(UpdateFileOnDisk, ReadsTheSameAsFromMemory) {
 
 // Large files are read in pieces; records that straddle the pieces' borders must come out whole.
 TEST_F(UpdateFileOnDisk, LargeFileWithRecordsAcrossReadBorders) {
-    UpdateFileSpec spec;
-    spec.PageCount = 9000;
-    spec.PageRecordSize = 1001; // 1000-byte records: no border of a power-of-two piece falls between two
-    spec.SwVersions.assign(333, 0x0102);
-    const ByteBuffer bytes = MakeUpdateData(spec);
+    UpdateFileLayout layout;
+    layout.PageCount = 9000;
+    layout.PageRecordSize = 1001; // 1000-byte records: no border of a power-of-two piece falls between two
+    layout.SwVersions.assign(333, 0x0102);
+    const ByteBuffer bytes = MakeUpdateData(layout);
     const UpdateFileResult r = ReadUpdateFile(Write("big.fwu", bytes));
     ASSERT_TRUE(r.Ok) << r.Error;
     EXPECT_EQ(r.Package, Read(bytes).Package);
 }
 
 TEST_F(UpdateFileOnDisk, WriterFileReadsBack) {
-    UpdateFileSpec spec;
-    spec.PageCount = 7;
+    UpdateFileLayout layout;
+    layout.PageCount = 7;
     const std::string path = Path("w.fwu");
-    WriteUpdateFile(path, spec);
+    WriteUpdateFile(path, layout);
     const UpdateFileResult r = ReadUpdateFile(path);
     ASSERT_TRUE(r.Ok) << r.Error;
-    EXPECT_EQ(r.Package, Read(MakeUpdateData(spec)).Package);
-    EXPECT_THROW(WriteUpdateFile(Path("missing/w.fwu"), spec), std::runtime_error);
+    EXPECT_EQ(r.Package, Read(MakeUpdateData(layout)).Package);
+    EXPECT_THROW(WriteUpdateFile(Path("missing/w.fwu"), layout), std::runtime_error);
 }
 
 TEST_F(UpdateFileOnDisk, TruncatedFileIsRefused) {
-    UpdateFileSpec spec;
-    spec.PageCount = 100;
-    spec.Truncate = 3;
-    const UpdateFileResult r = ReadUpdateFile(Write("t.fwu", MakeUpdateData(spec)));
+    UpdateFileLayout layout;
+    layout.PageCount = 100;
+    layout.Truncate = 3;
+    const UpdateFileResult r = ReadUpdateFile(Write("t.fwu", MakeUpdateData(layout)));
     EXPECT_FALSE(r.Ok);
     EXPECT_EQ(r.Error, "Bad file format.");
 }
@@ -483,7 +483,7 @@ TEST_F(UpdateFileOnDisk, UnreadableFileGivesTheOpenError) {
     if (geteuid() == 0) {
         GTEST_SKIP() << "file permissions do not stop root";
     }
-    const std::string path = Write("locked.fwu", MakeUpdateData(UpdateFileSpec{}));
+    const std::string path = Write("locked.fwu", MakeUpdateData(UpdateFileLayout{}));
     ASSERT_EQ(chmod(path.c_str(), 0), 0);
     const UpdateFileResult r = ReadUpdateFile(path);
     EXPECT_FALSE(r.Ok);
@@ -536,9 +536,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, SoftwareLineText, testing::ValuesIn(kSoftwareLin
                          CaseName<SoftwareLineCase>);
 
 TEST(LookupPage, FindsStoredPagesAndRefusesOthers) {
-    UpdateFileSpec spec;
-    spec.PageCount = 3;
-    const UpdateFileResult r = Read(MakeUpdateData(spec));
+    UpdateFileLayout layout;
+    layout.PageCount = 3;
+    const UpdateFileResult r = Read(MakeUpdateData(layout));
     ASSERT_TRUE(r.Ok);
     EXPECT_EQ(&LookupPage(r.Package, 2), &r.Package.PageMap.at(2));
     EXPECT_THROW(LookupPage(r.Package, 3), std::out_of_range);

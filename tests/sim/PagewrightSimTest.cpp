@@ -73,10 +73,10 @@ protected:
         link_ = runtime_ + "/serialcomm/sim0";
         file_ = temp_.Path() + "/update.fwu";
         report_ = temp_.Path() + "/report.json";
-        UpdateFileSpec spec;
-        spec.PageCount = Pages;
-        spec.PageRecordSize = RecordSize;
-        WriteUpdateFile(file_, spec);
+        UpdateFileLayout layout;
+        layout.PageCount = Pages;
+        layout.PageRecordSize = RecordSize;
+        WriteUpdateFile(file_, layout);
         UpdateFileResult read = ReadUpdateFile(file_);
         ASSERT_TRUE(read.Ok) << read.Error;
         package_ = read.Package;
@@ -347,11 +347,11 @@ TEST_P(RequestTest, RequestsReportTheVersionsAndFlagsAndTheEchoIsAccepted) {
 INSTANTIATE_TEST_SUITE_P(Versions, RequestTest, ::testing::ValuesIn(kRequests), CaseName<RequestCase>);
 
 TEST_F(SimTest, DefaultRevisionIsTheFirstHardwareEntryThatFitsEightBits) {
-    UpdateFileSpec spec;
-    spec.PageCount = Pages;
-    spec.PageRecordSize = RecordSize;
-    spec.HwRevisions = {300, 7, 9};
-    WriteUpdateFile(file_, spec);
+    UpdateFileLayout layout;
+    layout.PageCount = Pages;
+    layout.PageRecordSize = RecordSize;
+    layout.HwRevisions = {300, 7, 9};
+    WriteUpdateFile(file_, layout);
     auto sim = Start({"--once"});
     Host host(link_);
     const auto request = host.NextFrame();
@@ -625,9 +625,9 @@ class RefusalTest : public SimTest, public ::testing::WithParamInterface<Refusal
 
 TEST_P(RefusalTest, ExitsWithStatusTwoAndSaysWhy) {
     const std::string bad = temp_.Path() + "/bad.fwu";
-    UpdateFileSpec spec;
-    spec.BadMagic = true;
-    WriteUpdateFile(bad, spec);
+    UpdateFileLayout layout;
+    layout.BadMagic = true;
+    WriteUpdateFile(bad, layout);
     std::vector<std::string> args = GetParam().Args;
     for (std::string& a : args) {
         a = a == "FILE" ? file_ : a == "BAD" ? bad : a;

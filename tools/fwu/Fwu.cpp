@@ -230,7 +230,7 @@ int Make(int argc, char** argv) {
         return ExitOk;
     }
     Arguments args(argc, argv, 2);
-    UpdateFileSpec spec;
+    UpdateFileLayout layout;
     std::optional<std::string> out;
     std::optional<std::string> imagePath;
     bool pagesGiven = false;
@@ -253,43 +253,43 @@ int Make(int argc, char** argv) {
             return ParseNumber(args.Value(option, inlineValue), max, option);
         };
         if (option == "--pages") {
-            spec.PageCount = static_cast<std::uint16_t>(number(0xFFFF));
+            layout.PageCount = static_cast<std::uint16_t>(number(0xFFFF));
             pagesGiven = true;
         } else if (option == "--record-size") {
-            spec.PageRecordSize = static_cast<std::uint16_t>(number(0xFFFF));
+            layout.PageRecordSize = static_cast<std::uint16_t>(number(0xFFFF));
         } else if (option == "--hw-major") {
-            spec.HwMajor = static_cast<std::uint8_t>(number(0xFF));
+            layout.HwMajor = static_cast<std::uint8_t>(number(0xFF));
         } else if (option == "--hw-minor") {
-            spec.HwMinor = static_cast<std::uint16_t>(number(0xFFFF));
+            layout.HwMinor = static_cast<std::uint16_t>(number(0xFFFF));
         } else if (option == "--hw") {
-            spec.HwRevisions.clear();
+            layout.HwRevisions.clear();
             const std::string list = args.Value(option, inlineValue);
             for (const std::string_view item : SplitList(list)) {
-                spec.HwRevisions.push_back(static_cast<std::uint16_t>(ParseNumber(item, 0xFFFF, "--hw")));
+                layout.HwRevisions.push_back(static_cast<std::uint16_t>(ParseNumber(item, 0xFFFF, "--hw")));
             }
         } else if (option == "--sw") {
-            spec.SwVersions.clear();
+            layout.SwVersions.clear();
             const std::string list = args.Value(option, inlineValue);
             for (const std::string_view item : SplitList(list)) {
-                spec.SwVersions.push_back(ParseSoftwareVersion(item));
+                layout.SwVersions.push_back(ParseSoftwareVersion(item));
             }
         } else if (option == "--image") {
             imagePath = args.Value(option, inlineValue);
         } else if (option == "--pattern") {
-            spec.PatternSeed = static_cast<std::uint32_t>(number(0xFFFFFFFF));
+            layout.PatternSeed = static_cast<std::uint32_t>(number(0xFFFFFFFF));
             patternGiven = true;
         } else if (option == "--trailing") {
-            spec.TrailingBytes = static_cast<std::size_t>(number(std::uint64_t{1} << 32));
+            layout.TrailingBytes = static_cast<std::size_t>(number(std::uint64_t{1} << 32));
         } else if (option == "--truncate") {
-            spec.Truncate = static_cast<std::size_t>(number(std::uint64_t{1} << 40));
+            layout.Truncate = static_cast<std::size_t>(number(std::uint64_t{1} << 40));
         } else if (option == "--hw-count-override") {
-            spec.HwCountOverride = static_cast<std::uint16_t>(number(0xFFFF));
+            layout.HwCountOverride = static_cast<std::uint16_t>(number(0xFFFF));
         } else if (option == "--sw-count-override") {
-            spec.SwCountOverride = static_cast<std::uint16_t>(number(0xFFFF));
+            layout.SwCountOverride = static_cast<std::uint16_t>(number(0xFFFF));
         } else if (option == "--bad-magic") {
-            spec.BadMagic = true;
+            layout.BadMagic = true;
         } else if (option == "--no-pad") {
-            spec.PadToMinimum = false;
+            layout.PadToMinimum = false;
         } else {
             throw UsageError("unknown option " + option);
         }
@@ -300,38 +300,38 @@ int Make(int argc, char** argv) {
     if (!out) {
         throw UsageError("make needs the OUT file to write");
     }
-    if (spec.HwRevisions.size() > 0xFFFF || spec.SwVersions.size() > 0xFFFF) {
+    if (layout.HwRevisions.size() > 0xFFFF || layout.SwVersions.size() > 0xFFFF) {
         throw UsageError("a version list holds at most 65535 entries");
     }
     if (imagePath) {
         if (patternGiven) {
             throw UsageError("--image and --pattern exclude each other");
         }
-        spec.Image = ReadImage(*imagePath);
-        const std::size_t record = RecordBytes(spec.PageRecordSize);
+        layout.Image = ReadImage(*imagePath);
+        const std::size_t record = RecordBytes(layout.PageRecordSize);
         if (record == 0) {
             throw UsageError("--image needs a --record-size of at least 8");
         }
-        const std::size_t needed = (spec.Image->size() + record - 1) / record;
+        const std::size_t needed = (layout.Image->size() + record - 1) / record;
         if (!pagesGiven) {
             if (needed > 0xFFFF) {
                 throw Failure("image \"" + *imagePath + "\" needs " + std::to_string(needed) + " pages of " +
                               std::to_string(record) + " bytes; at most 65535 fit a file");
             }
-            spec.PageCount = static_cast<std::uint16_t>(needed);
-        } else if (needed > spec.PageCount) {
-            throw Failure("image \"" + *imagePath + "\" holds " + std::to_string(spec.Image->size()) +
-                          " bytes, more than " + std::to_string(spec.PageCount) + " pages of " +
+            layout.PageCount = static_cast<std::uint16_t>(needed);
+        } else if (needed > layout.PageCount) {
+            throw Failure("image \"" + *imagePath + "\" holds " + std::to_string(layout.Image->size()) +
+                          " bytes, more than " + std::to_string(layout.PageCount) + " pages of " +
                           std::to_string(record) + " bytes");
         }
     }
     try {
-        WriteUpdateFile(*out, spec);
+        WriteUpdateFile(*out, layout);
     } catch (const std::runtime_error& e) {
         throw Failure(e.what());
     }
-    std::cout << "Wrote " << *out << ": " << spec.PageCount << " pages, PageRecordSize "
-              << spec.PageRecordSize << "\n";
+    std::cout << "Wrote " << *out << ": " << layout.PageCount << " pages, PageRecordSize "
+              << layout.PageRecordSize << "\n";
     return ExitOk;
 }
 
