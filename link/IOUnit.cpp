@@ -39,6 +39,10 @@ void TIOUnit::Stop() {
     // and no read is ever started.
     SetEvent(Events[StopEventIndex]);
     FStopRequested = true;
+    // The run is over: received bytes are no longer delivered. A delivery already waiting for the main
+    // thread is dropped, so the thread reaches its stop at once even while the main thread waits for it
+    // inside another thread's call (the port's close waits for StoppedEvent and serves nothing).
+    DiscardSynchronize();
     if (Suspended())
         Resume();
 }

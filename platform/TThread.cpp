@@ -86,6 +86,7 @@ struct TThread::State {
     std::atomic<bool> Finished{false};
     std::atomic<int> ReturnValue{0};
     std::atomic<TThreadPriority> Priority{tpNormal};
+    bool SyncDiscarded = false; // under the queue's lock
     std::atomic<pid_t> NativeId{0};
     std::exception_ptr Fatal;
 };
@@ -231,6 +232,9 @@ void TThread::Synchronize(const std::function<void()>& method) {
     std::function<void()> wake;
     {
         std::lock_guard lock(queue.Lock);
+        if (Self->SyncDiscarded) {
+            return;
+        }
         queue.Calls.push_back(&call);
         queue.Changed.notify_all();
         wake = queue.Wake;
@@ -244,6 +248,23 @@ void TThread::Synchronize(const std::function<void()>& method) {
     }
     if (call.Error) {
         std::rethrow_exception(call.Error);
+    }
+}
+
+void TThread::DiscardSynchronize() {
+    SyncQueue& queue = Queue();
+    std::lock_guard lock(queue.Lock);
+    Self->SyncDiscarded = true;
+    const auto own = std::remove_if(queue.Calls.begin(), queue.Calls.end(), [this](SyncCall* call) {
+        if (call->Owner != Self) {
+            return false;
+        }
+        call->Done = true; // released without running
+        return true;
+    });
+    if (own != queue.Calls.end()) {
+        queue.Calls.erase(own, queue.Calls.end());
+        queue.CallDone.notify_all();
     }
 }
 

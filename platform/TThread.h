@@ -38,6 +38,11 @@ protected:
     void SetReturnValue(int value);
     // Terminate, resume if suspended, WaitFor: for derived destructors.
     void TerminateAndWait();
+    // Main thread: from now on this thread's Synchronize calls are dropped. A call still waiting in the
+    // queue returns without running, and later calls return at once; a call already running is not
+    // affected. For a thread told to stop, whose owner may then wait for it on the main thread while
+    // serving nothing.
+    void DiscardSynchronize();
 
 private:
     struct State;

@@ -27,6 +27,7 @@ public:
 
     void Sync(const std::function<void()>& method) { Synchronize(method); }
     void Return(int value) { SetReturnValue(value); }
+    void Discard() { DiscardSynchronize(); }
 
 protected:
     void Execute() override { Run(*this); }
@@ -125,6 +126,27 @@ TEST_F(TThreadTest, SynchronizeRunsOnTheMainThread) {
         EXPECT_EQ(id, main);
     }
     EXPECT_GE(Wakes.load(), 3) << "every queued call wakes the main thread";
+}
+
+// A thread told to stop may be waiting in a call the main thread cannot serve yet; dropping its calls
+// lets it run on to its end while the main thread serves nothing.
+TEST_F(TThreadTest, DiscardedCallsReturnWithoutRunning) {
+    std::atomic<int> ran{0};
+    TLambdaThread thread(true, [&ran](TLambdaThread& self) {
+        self.Sync([&ran] { ++ran; }); // waiting in the queue when it is dropped
+        self.Sync([&ran] { ++ran; }); // after the drop: returns at once
+    });
+    thread.Resume();
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (Wakes == 0 && std::chrono::steady_clock::now() < end) { // the wake-up follows the queueing
+        std::this_thread::yield();
+    }
+    ASSERT_GT(Wakes.load(), 0);
+    thread.Discard();
+    EXPECT_EQ(thread.WaitFor(), 0);
+    EXPECT_TRUE(thread.Finished());
+    EXPECT_EQ(ran.load(), 0);
+    EXPECT_FALSE(ThreadSync::CheckSynchronize(0ms)) << "nothing of the thread left queued";
 }
 
 TEST_F(TThreadTest, SynchronizeCarriesTheExceptionBack) {
